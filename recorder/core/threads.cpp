@@ -1,0 +1,102 @@
+#include "core/threads.h"
+
+#include <csignal>
+#include <cstring>
+
+#include "core/msg_pipe.h"
+#include "core/sd_card.h"
+#include "core/trace.h"
+#include "platform/platform.h"
+
+#define TAG "MAIN____"
+
+sem_t g_thread_to_main;
+THREAD_INFO gThreadInfo[WORK_THREAD_COUNT];
+
+const ThreadEntry gThreadFunc[WORK_THREAD_COUNT] = {
+    trig_wait,         // 0: REC push-button, /dev/gpio13, sender 70
+    trig_wait,         // 1: reset push-button, /dev/gpio14, sender 80
+    PowerCheckThread,  // 2: power-fail line, /dev/gpio15, sender 90
+    gsnr_thread,       // 3: G-sensor sampling and shock detection
+    log_thread,        // 4: travel log (an idle worker until the travel log is built)
+    gps_thread,        // 5: GPS receiver (an idle worker until the GPS subsystem is built)
+    OverwriteThread,   // 6: disk space, overwrite and the capacitor announcement
+    RecordThread,      // 7: recording
+};
+
+namespace {
+
+void* threadMain(void* arg) {
+  THREAD_INFO* info = static_cast<THREAD_INFO*>(arg);
+  gThreadFunc[info->number](info);
+  return nullptr;
+}
+
+}  // namespace
+
+int create_work_thread(int n) {
+  if (n < 0 || n >= WORK_THREAD_COUNT) return -10000;
+  THREAD_INFO& info = gThreadInfo[n];
+  info.started = false;
+  info.number = n;
+  info.wake = &g_thread_to_main;
+  info.run.store(1);
+  info.config = &gConfig;
+  if (pthread_create(&info.thread, nullptr, threadMain, &info) != 0) {
+    TRACE(TAG, "Fail to create thread.");
+    return -2;
+  }
+  info.started = true;
+  return 0;
+}
+
+int create_all_work_thread() {
+  TRACE(TAG, "create_all_work_thread()");
+  if (sem_init(&g_thread_to_main, 0, 0) != 0) {
+    TRACE(TAG, "Fail to sem init.");
+    return -10000;
+  }
+  // Workers inherit this mask: only the supervisor ever takes SIGINT.
+  sigset_t only, previous;
+  sigemptyset(&only);
+  sigaddset(&only, SIGINT);
+  pthread_sigmask(SIG_SETMASK, &only, &previous);
+  int result = 0;
+  for (int n = 0; n < WORK_THREAD_COUNT; ++n) {
+    result = create_work_thread(n);
+    if (result != 0) break;
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  TRACE(TAG, "~create_all_work_thread()");
+  return result;
+}
+
+void cancel_work_thread(int n) {
+  if (n >= 0 && n < WORK_THREAD_COUNT && gThreadInfo[n].started) gThreadInfo[n].run.store(0);
+}
+
+void join_work_thread(int n) {
+  if (n < 0 || n >= WORK_THREAD_COUNT || !gThreadInfo[n].started) return;
+  pthread_join(gThreadInfo[n].thread, nullptr);
+  gThreadInfo[n].started = false;
+}
+
+void cancel_all_work_thread() {
+  for (int n = WORK_THREAD_COUNT - 1; n >= 0; --n) cancel_work_thread(n);
+  join_work_thread(7);
+  join_work_thread(6);
+  // The GPS thread may sit in a long serial wait; it is waited for only when the board is not
+  // going to wait for power and reboot anyway.
+  struct stat st;
+  if (plat::stat(SD_MOUNT_POINT "/no_power_check", &st) == 0) join_work_thread(5);
+  for (int n = 4; n >= 0; --n) join_work_thread(n);
+  sem_destroy(&g_thread_to_main);
+}
+
+int idle_worker(THREAD_INFO* info, const char* name) {
+  recorder_trace("%s: not built yet, idle until stop\n", name);
+  MsgOpen();
+  while (info->run.load()) plat::usleep(100000);
+  MsgClose();
+  return 0;
+}

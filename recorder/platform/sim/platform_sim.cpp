@@ -1,0 +1,213 @@
+// The platform layer on a PC: the same calls, acted out on the simulated board.
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "platform/sim/board.h"
+#include "platform/sim/clock.h"
+#include "platform/sim/devices.h"
+
+namespace plat {
+namespace {
+
+// Device results are negative errno values; the POSIX shape is -1 and errno.
+template <typename T>
+T posixResult(T result) {
+  if (result < 0) {
+    errno = static_cast<int>(-result);
+    return -1;
+  }
+  return result;
+}
+
+std::string host(const char* boardPath) { return sim::hostPath(boardPath); }
+
+}  // namespace
+
+int open(const char* path, int flags, mode_t mode) {
+  if (sim::devfs::isDevicePath(path)) return sim::devfs::open(path, flags);
+  return ::open(host(path).c_str(), flags | O_CLOEXEC, mode);
+}
+
+ssize_t read(int fd, void* buf, size_t count) {
+  if (auto f = sim::devfs::file(fd)) return posixResult(f->read(buf, count));
+  return ::read(fd, buf, count);
+}
+
+ssize_t write(int fd, const void* buf, size_t count) {
+  if (auto f = sim::devfs::file(fd)) return posixResult(f->write(buf, count));
+  return ::write(fd, buf, count);
+}
+
+int close(int fd) {
+  if (sim::devfs::close(fd)) return 0;
+  return ::close(fd);
+}
+
+off_t lseek(int fd, off_t offset, int whence) {
+  if (auto f = sim::devfs::file(fd)) return posixResult(f->lseek(offset, whence));
+  return ::lseek(fd, offset, whence);
+}
+
+int fsync(int fd) {
+  if (auto f = sim::devfs::file(fd)) return posixResult(f->fsync());
+  return ::fsync(fd);
+}
+
+int ioctl_value(int fd, unsigned long request, uintptr_t arg) {
+  if (auto f = sim::devfs::file(fd)) return static_cast<int>(posixResult(f->ioctl(request, arg)));
+  errno = ENOTTY;  // no real file of the board answers requests
+  return -1;
+}
+
+void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) {
+  if (auto f = sim::devfs::file(fd)) {
+    int hostFd = -1;
+    off_t hostOffset = 0;
+    int result = f->mmapSource(length, offset, (prot & PROT_WRITE) != 0, &hostFd, &hostOffset);
+    if (result < 0) {
+      errno = -result;
+      return MAP_FAILED;
+    }
+    return ::mmap(addr, length, prot, flags, hostFd, hostOffset);
+  }
+  return ::mmap(addr, length, prot, flags, fd, offset);
+}
+
+int munmap(void* addr, size_t length) { return ::munmap(addr, length); }
+
+FILE* fopen(const char* path, const char* mode) {
+  if (sim::devfs::isDevicePath(path)) {
+    errno = ENOENT;  // the program never streams a device file
+    return nullptr;
+  }
+  std::string m = mode;
+  m += 'e';  // close-on-exec: commands the board runs must not inherit the card's files
+  return ::fopen(host(path).c_str(), m.c_str());
+}
+
+int stat(const char* path, struct stat* st) {
+  if (sim::devfs::isDevicePath(path) && sim::hasDeviceNode(path)) {
+    *st = {};
+    st->st_mode = S_IFCHR | 0600;
+    return 0;
+  }
+  return ::stat(host(path).c_str(), st);
+}
+
+int statfs(const char* path, struct statfs* st) { return posixResult(sim::statfsPath(path, st)); }
+
+int access(const char* path, int mode) {
+  if (sim::devfs::isDevicePath(path)) {
+    if (sim::hasDeviceNode(path)) return 0;
+    errno = ENOENT;
+    return -1;
+  }
+  return ::access(host(path).c_str(), mode);
+}
+
+int mkdir(const char* path, mode_t mode) { return ::mkdir(host(path).c_str(), mode); }
+int remove(const char* path) { return ::remove(host(path).c_str()); }
+
+int scandir(const char* dir, struct dirent*** namelist, int (*filter)(const struct dirent*),
+            int (*compar)(const struct dirent**, const struct dirent**)) {
+  return ::scandir(host(dir).c_str(), namelist, filter, compar);
+}
+
+DIR* opendir(const char* path) { return ::opendir(host(path).c_str()); }
+
+int gettimeofday(struct timeval* tv) {
+  int64_t ns = sim::Clock::system();
+  tv->tv_sec = static_cast<time_t>(ns / sim::kNsPerSec);
+  tv->tv_usec = static_cast<suseconds_t>((ns % sim::kNsPerSec) / sim::kNsPerUs);
+  return 0;
+}
+
+int settimeofday(const struct timeval* tv) {
+  if (tv == nullptr || tv->tv_usec < 0 || tv->tv_usec >= 1000000) {
+    errno = EINVAL;
+    return -1;
+  }
+  sim::Clock::setSystem(static_cast<int64_t>(tv->tv_sec) * sim::kNsPerSec + tv->tv_usec * sim::kNsPerUs);
+  return 0;
+}
+
+time_t time(time_t* out) {
+  time_t now = static_cast<time_t>(sim::Clock::system() / sim::kNsPerSec);
+  if (out) *out = now;
+  return now;
+}
+
+int usleep(useconds_t usec) {
+  sim::Clock::sleepFor(static_cast<int64_t>(usec) * sim::kNsPerUs);
+  return 0;
+}
+
+unsigned sleep(unsigned seconds) {
+  sim::Clock::sleepFor(static_cast<int64_t>(seconds) * sim::kNsPerSec);
+  return 0;
+}
+
+int sem_timedwait(sem_t* sem, const struct timespec* abstime) {
+  // The deadline is a time of day; the wait runs on the simulated clock.
+  int64_t deadlineSystem = static_cast<int64_t>(abstime->tv_sec) * sim::kNsPerSec + abstime->tv_nsec;
+  int64_t deadline = sim::Clock::elapsed() + (deadlineSystem - sim::Clock::system());
+  for (;;) {
+    if (::sem_trywait(sem) == 0) return 0;
+    if (errno != EAGAIN) return -1;
+    int64_t now = sim::Clock::elapsed();
+    if (now >= deadline) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    sim::Clock::sleepFor(std::min<int64_t>(deadline - now, sim::kNsPerMs));
+  }
+}
+
+int mount(const char* source, const char* target, const char* fstype, unsigned long flags, const void* data) {
+  (void)data;
+  return posixResult(sim::mountFs(source, target, fstype, flags));
+}
+
+int umount(const char* target) { return posixResult(sim::umountFs(target)); }
+
+int system(const char* command) {
+  if (command == nullptr) return 1;  // a shell is available
+  return sim::runCommand(sim::splitCommandLine(command));
+}
+
+int run(const char* const argv[]) {
+  std::vector<std::string> words;
+  for (const char* const* a = argv; a && *a; ++a) words.emplace_back(*a);
+  if (words.empty()) {
+    errno = EINVAL;
+    return -1;
+  }
+  return sim::runCommand(words);
+}
+
+void console_write(const char* text, size_t length) { (void)!::write(STDOUT_FILENO, text, length); }
+
+int tcgetattr(int fd, struct termios* t) {
+  if (auto f = sim::devfs::file(fd)) return posixResult(f->tcgetattr(t));
+  errno = ENOTTY;
+  return -1;
+}
+
+int tcsetattr(int fd, int actions, const struct termios* t) {
+  if (auto f = sim::devfs::file(fd)) return posixResult(f->tcsetattr(actions, t));
+  errno = ENOTTY;
+  return -1;
+}
+
+int tcflush(int fd, int queue) {
+  if (auto f = sim::devfs::file(fd)) return posixResult(f->tcflush(queue));
+  errno = ENOTTY;
+  return -1;
+}
+
+}  // namespace plat

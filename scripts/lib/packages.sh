@@ -1,0 +1,29 @@
+# Debian packages the project needs on a fresh machine, and a helper that installs the missing
+# ones (as root) or says which to install.
+
+# Building and testing on the PC.
+RECORDER_BUILD_PACKAGES="cmake ninja-build g++ libgtest-dev googletest libbenchmark-dev"
+# The simulated board: a real FAT card image through FUSE, its tools, JPEG pictures, checks.
+RECORDER_SIM_PACKAGES="dosfstools fusefat fuse mtools libturbojpeg0-dev libjpeg-turbo-progs libimage-exiftool-perl"
+# The board build: cross compiler and user-mode emulation for its unit tests.
+RECORDER_ARM_PACKAGES="g++-arm-linux-gnueabi qemu-user-static"
+
+# ensure_packages PKG... : installs what is missing, or explains and fails.
+ensure_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null ||
+      { apt-get update >/dev/null && apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null; }
+  else
+    echo "Missing packages; install them with:"
+    echo "  sudo apt-get install -y ${missing[*]}"
+    return 1
+  fi
+}

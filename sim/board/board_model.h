@@ -1,0 +1,81 @@
+// The parts of the simulated board.
+//
+// A BoardModel lives in the board process (one process per boot): at boot it loads its kernel
+// modules or creates its device nodes before the program starts, and it carries out the
+// scenario actions that concern it ("press rec", "shock 2500 0 0"). A RunnerExtension lives in
+// recorder-sim itself, across boots: it adds command-line options, prepares the board directory
+// before a boot, cleans up after the board went down (power cut, reboot) and reports at the end.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// What a boot of the board is given by the runner.
+struct BoardConfig {
+  std::string boardDir;
+  int bootNumber = 1;
+  bool supplyPresent = true;
+  std::map<std::string, std::string> options;  // runner options that models read (--card-size ...)
+
+  std::string option(const std::string& name, const std::string& fallback = "") const;
+};
+
+class BoardModel {
+ public:
+  virtual ~BoardModel() = default;
+  virtual const char* name() const = 0;
+  // Scenario action names this model carries out.
+  virtual std::vector<std::string> actions() const { return {}; }
+  // At boot, before the program starts.
+  virtual void boot(const BoardConfig& config) { (void)config; }
+  // Carries out an action (words[0] is its name); false when the arguments are not understood.
+  virtual bool act(const std::vector<std::string>& words) { (void)words; return false; }
+  // The main supply changed (it feeds the power-fail line).
+  virtual void supplyChanged(bool present) { (void)present; }
+};
+
+// Every model of the board, created anew for each boot (and by the runner to know the actions).
+std::vector<std::unique_ptr<BoardModel>> createBoardModels();
+
+struct RunnerContext;
+
+class RunnerExtension {
+ public:
+  virtual ~RunnerExtension() = default;
+  struct Option {
+    std::string name;  // without "--"
+    bool takesValue;
+    std::string help;
+  };
+  virtual std::vector<Option> options() const { return {}; }
+  // Scenario action names carried out by the runner itself ("card", "settings").
+  virtual std::vector<std::string> actions() const { return {}; }
+  virtual void runStart(RunnerContext& ctx) { (void)ctx; }
+  // Before each boot of the board (the board is off).
+  virtual void beforeBoot(RunnerContext& ctx) { (void)ctx; }
+  // After the board process ended (reboot, power cut, program end).
+  virtual void boardDown(RunnerContext& ctx) { (void)ctx; }
+  // Carries out a runner action; false when the arguments are not understood.
+  virtual bool act(RunnerContext& ctx, const std::vector<std::string>& words) { (void)ctx; (void)words; return false; }
+  virtual void runEnd(RunnerContext& ctx) { (void)ctx; }
+};
+
+std::vector<std::unique_ptr<RunnerExtension>> createRunnerExtensions();
+
+// The runner's state as extensions see it.
+struct RunnerContext {
+  std::string boardDir;
+  std::map<std::string, std::string> options;
+  bool boardRunning = false;   // a board process is alive
+  bool supplyPresent = true;
+  // Sends an action line to the running board process (ignored when it is not running).
+  void (*sendToBoard)(const std::string& line) = nullptr;
+  // A note on recorder-sim's own console ("[sim] ...").
+  void note(const char* fmt, ...) const __attribute__((format(printf, 2, 3)));
+};
+
+}  // namespace sim

@@ -1,0 +1,16 @@
+// The list of the board's parts. Each subsystem of the simulated board adds its model here.
+#include "board_model.h"
+
+namespace sim {
+
+std::vector<std::unique_ptr<BoardModel>> createBoardModels() {
+  std::vector<std::unique_ptr<BoardModel>> models;
+  return models;
+}
+
+std::vector<std::unique_ptr<RunnerExtension>> createRunnerExtensions() {
+  std::vector<std::unique_ptr<RunnerExtension>> extensions;
+  return extensions;
+}
+
+}  // namespace sim

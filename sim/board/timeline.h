@@ -1,0 +1,34 @@
+// The board's timeline: what a person would see or do, one JSON object per line in
+// DIR/timeline.jsonl, stamped with the simulated wall time ("time") and the seconds since the
+// run started ("t"). Lines are appended whole, so the runner and the board process can both
+// write to it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace sim {
+
+class TimelineEvent {
+ public:
+  explicit TimelineEvent(const char* event);
+  TimelineEvent& add(const char* key, const std::string& value);
+  TimelineEvent& add(const char* key, const char* value);
+  TimelineEvent& add(const char* key, int64_t value);
+  TimelineEvent& add(const char* key, int value) { return add(key, static_cast<int64_t>(value)); }
+  TimelineEvent& add(const char* key, uint32_t value) { return add(key, static_cast<int64_t>(value)); }
+  TimelineEvent& add(const char* key, bool value);
+  TimelineEvent& add(const char* key, double value);
+  void emit();
+
+ private:
+  std::string line_;
+};
+
+// Opens DIR/timeline.jsonl for appending (the runner truncates it at the start of a run).
+void timelineOpen(const std::string& path, bool truncate);
+std::string jsonEscape(const std::string& text);
+// "YYYY-MM-DD hh:mm:ss.mmm" of the simulated wall time, in the board's time zone.
+std::string worldTimeText(int64_t worldNs);
+
+}  // namespace sim
