@@ -98,5 +98,6 @@ int idle_worker(THREAD_INFO* info, const char* name) {
   MsgOpen();
   while (info->run.load()) plat::usleep(100000);
   MsgClose();
+  recorder_trace("~%s()\n", name);
   return 0;
 }

@@ -136,6 +136,7 @@ class Runner {
   int64_t stopRealDeadline_ = 0;
   bool done_ = false;
   int exitCode_ = 0;
+  bool poweringUp_ = true;  // actions at time 0 run before the first boot
   int64_t monoAnchor_ = 0;
   int64_t worldAtZero_ = 0;
 };
@@ -159,7 +160,7 @@ void Runner::boot() {
       "--speed", std::to_string(opt_.speed), "--mono-anchor", std::to_string(monoAnchor_),
       "--world-zero", std::to_string(worldAtZero_), "--control-fd", std::to_string(control[1]),
       "--boot", std::to_string(boots_), "--supply", supply_ ? "on" : "off"};
-  for (const auto& [k, v] : opt_.extra) {
+  for (const auto& [k, v] : ctx_.options) {
     args.push_back("--opt");
     args.push_back(k + "=" + v);
   }
@@ -258,7 +259,7 @@ void Runner::act(const ScenarioAction& action) {
       holdUpEnd_ = -1;
       if (boardAlive()) {
         sendToBoard("power on");
-      } else if (!stopRequested_) {
+      } else if (!stopRequested_ && !poweringUp_) {
         boot();
       }
     } else {
@@ -304,14 +305,18 @@ int Runner::run() {
   gConsole.open(opt_.boardDir + "/console.log");
   timelineOpen(opt_.boardDir + "/timeline.jsonl", true);
   TimelineEvent("run-start").add("speed", opt_.speed).add("tz", opt_.tz).emit();
-  gConsole.note("board " + opt_.boardDir + ", start " + worldTimeText(worldAtZero_) + " " + opt_.tz + ", speed x" +
-                std::to_string(opt_.speed));
+  char speed[32];
+  snprintf(speed, sizeof speed, "%g", opt_.speed);
+  gConsole.note("board " + opt_.boardDir + ", start " + worldTimeText(worldAtZero_) + " " + opt_.tz + ", speed x" + speed);
 
   signal(SIGINT, onInterrupt);
   signal(SIGTERM, onInterrupt);
   signal(SIGPIPE, SIG_IGN);
   for (auto& e : extensions_) e->runStart(ctx_);
-  boot();
+  // Actions at time 0 describe the board as it is powered on (a button held, a card inserted).
+  while (next_ < scenario_.size() && scenario_[next_].seconds == 0 && !done_) act(scenario_[next_++]);
+  poweringUp_ = false;
+  if (!done_ && supply_) boot();
 
   while (!done_) {
     // The board process going down comes first: a reboot or a power cut changes everything.
