@@ -13,6 +13,8 @@ namespace testing_board {
 namespace fs = std::filesystem;
 
 TestBoard::TestBoard() {
+  setenv("TZ", "UTC", 1);  // boards in tests keep UTC unless a test says otherwise
+  tzset();
   char pattern[] = "/tmp/recorder-test-XXXXXX";
   const char* made = mkdtemp(pattern);
   dir_ = made ? made : "/tmp/recorder-test";

@@ -1,0 +1,76 @@
+// The whole program on the simulated board: boot, run, orderly stop, reboots and power cuts.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "support/sim_run.h"
+
+namespace {
+
+using testing_board::runSim;
+
+class BoardRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir = testing_board::makeBoardDir(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
+  void TearDown() override {
+    if (!HasFailure()) testing_board::removeBoardDir(dir);
+  }
+  std::string dir;
+};
+
+TEST_F(BoardRunTest, BootsRunsAndStopsInOrderThroughSigint) {
+  auto run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10", "--duration", "5", "--start", "2026-03-01 10:00:00"});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  const std::string console = run.console();
+  EXPECT_EQ(console, run.output) << "the console is written to standard output and console.log alike";
+
+  // Start-up traces carry their tag and a four-digit line number.
+  EXPECT_TRUE(std::regex_search(console, std::regex("MAIN____[0-9]{4}: create_all_work_thread\\(\\)")));
+  EXPECT_TRUE(std::regex_search(console, std::regex("MAIN____[0-9]{4}: ~create_all_work_thread\\(\\)")));
+  // Without the board's devices the start-up fails as on a board without its modules.
+  EXPECT_NE(console.find("failed to BuzzerLedOpen()"), std::string::npos);
+  EXPECT_NE(console.find("failed to init()"), std::string::npos);
+
+  // The orderly stop: workers end, the card unmount is traced, the reboot ends the shutdown.
+  size_t stop = console.find("stop (duration)");
+  ASSERT_NE(stop, std::string::npos);
+  for (const char* worker : {"~gsnr_thread()", "~log_thread()", "~OverwriteThread()", "~RecordThread()"}) {
+    EXPECT_NE(console.find(worker, stop), std::string::npos) << worker;
+  }
+  size_t umount = console.find("@@@ SD Umount", stop);
+  size_t reboot = console.find("Power is recoveried... REBOOT!!", stop);
+  EXPECT_NE(umount, std::string::npos);
+  ASSERT_NE(reboot, std::string::npos);
+  EXPECT_LT(umount, reboot);
+  EXPECT_NE(console.find("run ended in order"), std::string::npos);
+
+  EXPECT_EQ(run.events("boot").size(), 1u) << "a reboot after the requested stop ends the run";
+  ASSERT_EQ(run.events("run-start").size(), 1u);
+  EXPECT_NE(run.events("run-start")[0].find("\"time\":\"2026-03-01 10:00:00"), std::string::npos);
+  EXPECT_EQ(run.events("reboot").size(), 1u);
+}
+
+TEST_F(BoardRunTest, ARebootDuringTheRunBootsAgainAndAPowerCutBeyondTheHoldUpKillsTheBoard) {
+  // The stop at 5 s shuts the program down; with the supply present it reboots; but here the
+  // supply is cut first, so the shut-down board waits for power on the capacitor and dies.
+  auto run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10", "--hold-up", "3"},
+                    "2 power off\n"
+                    "# the capacitor carries the board for 3 s, then it is off\n"
+                    "8 power on\n"
+                    "12 stop\n");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.events("board-off").size(), 1u);
+  EXPECT_EQ(run.events("boot").size(), 2u) << "power back: the board boots again";
+  EXPECT_EQ(run.events("power").size(), 2u);
+}
+
+TEST_F(BoardRunTest, ScenarioErrorsAreReportedBeforeAnythingRuns) {
+  auto run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10"}, "5 fly away\n");
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.output.find("line 1: unknown action \"fly\""), std::string::npos) << run.output;
+  run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10"}, "soon stop\n");
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.output.find("expected a time in seconds"), std::string::npos);
+}
+
+}  // namespace
