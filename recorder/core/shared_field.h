@@ -35,4 +35,3 @@ class SharedField {
 static_assert(sizeof(SharedField<int32_t>) == 4 && alignof(SharedField<int32_t>) == 4);
 static_assert(sizeof(SharedField<int16_t>) == 2 && alignof(SharedField<int16_t>) == 2);
 static_assert(sizeof(SharedField<uint8_t>) == 1);
-static_assert(std::atomic<int32_t>::is_always_lock_free);
