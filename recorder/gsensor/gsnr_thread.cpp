@@ -134,8 +134,9 @@ class GsnrWorker {
   void start(const GsnrDevice& device) {
     configureSensor(device);
     MsgOpen();
-    GsnrDetectorInit(&detector_, GSNR_DEFAULT_WINDOW, DftTrLevel[0]);
-    applyLevels(levels_, &detector_, "");
+    const int16_t none[GSNR_AXES] = {0, 0, 0};
+    GsnrDetectorInit(&detector_, GSNR_DEFAULT_WINDOW, none);
+    applyLevels(levels_, &detector_, "");  // the thresholds follow from the settings
     applyUserLevel(&detector_);
     periodic_.period = periodicTriggerSeconds();
     sampleLog_ = openSampleLog();

@@ -1,10 +1,12 @@
 // gsnr_thread against a scripted /dev/gsnr on the simulated board, the clock stepped by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
