@@ -1,0 +1,110 @@
+// What the board's accelerometer feels in a car: gravity, the car's own braking, accelerating
+// and cornering, road and engine vibration, and the shocks a scenario adds. Values are milli-g
+// on the sensor's axes (X along the car, Y across it, Z up; gravity reads about +1000 on Z).
+//
+// The model only answers "what does the sensor read at time t"; putting it behind the
+// accelerometer's registers on the I2C bus is the bus model's concern. Ordinary driving is
+// shaped to stay clear of the recorder's default shock thresholds (limited jerk, vibration well
+// below them), and a shock of a few hundred milli-g or more stands out of it.
+//
+// Deterministic for a seed and a sequence of sample times; times passed in must not go back.
+//
+// Shocks are half-sine pulses, 200 ms long unless given otherwise. Sampled every 30 ms against
+// the default thresholds, such a shock fires from about 700 milli-g along the car (X) or up and
+// down (Z), and from about 1500 milli-g across it (Y), whose detection wants seven samples in a
+// row over its threshold; a 300 ms shock fires from about 400 milli-g on X and 700 on Y.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct AccelSample {
+  int16_t x, y, z;  // milli-g
+};
+
+// A shock: a half-sine pulse with a signed peak per axis.
+struct AccelShock {
+  int64_t startNs = 0;
+  int peakX = 0, peakY = 0, peakZ = 0;
+  int durationMs = 0;
+};
+
+class AccelMotion {
+ public:
+  static constexpr int kDefaultShockMs = 200;
+  static constexpr int kGravityMg = 1000;
+
+  struct Options {
+    uint64_t seed = 1;
+    int bandwidthHz = 25;  // the sensor's low-pass corner
+    int rangeMg = 8000;    // readings clip at +-range
+    bool driving = true;   // false: parked with the engine off
+  };
+
+  AccelMotion();
+  explicit AccelMotion(const Options& options);
+
+  void setBandwidth(int hz);
+  int bandwidth() const { return options_.bandwidthHz; }
+  void addShock(const AccelShock& shock);
+  AccelSample sample(int64_t tNs);
+
+  // The longitudinal and lateral acceleration of the manoeuvre at t, without vibration,
+  // gravity or shocks (milli-g); for tests and the timeline.
+  double longitudinal(int64_t tNs);
+  double lateral(int64_t tNs);
+  bool moving(int64_t tNs);
+
+ private:
+  enum class Kind { Cruise, Accelerate, Brake, Corner, Stop };
+  struct Segment {
+    Kind kind = Kind::Stop;
+    int64_t startNs = 0;
+    int64_t rampNs = 0;
+    int64_t holdNs = 0;
+    double longPeak = 0;
+    double latPeak = 0;
+    int64_t endNs() const { return startNs + 2 * rampNs + holdNs; }
+  };
+  struct Bump {
+    int64_t startNs;
+    int64_t durationNs;
+    double z, x;
+  };
+
+  void advanceTo(int64_t tNs);
+  Segment nextSegment(int64_t startNs, Kind previous);
+  double envelope(const Segment& s, int64_t tNs) const;
+  double gradeAt(int64_t tNs) const;
+  double vibration(int axis, int64_t tNs);
+  double attenuation(double hz) const;
+  double shockAt(int axis, int64_t tNs);
+
+  // Two streams: the schedule of the drive never depends on how often it is sampled.
+  uint64_t scheduleState_;
+  uint64_t noiseState_;
+  double uniform(uint64_t& state);
+  double gaussian(uint64_t& state);
+
+  Options options_;
+  Segment current_;
+  int64_t lastNs_ = 0;
+  // Road grade: linear between targets, in radians.
+  int64_t gradeFromNs_ = 0, gradeToNs_ = 0;
+  double gradeFrom_ = 0, gradeTo_ = 0;
+  int64_t nextBumpNs_ = 0;
+  std::deque<Bump> bumps_;
+  std::vector<AccelShock> shocks_;
+  double phase_[4] = {};
+};
+
+// Parses the scenario action "shock X Y Z [ms]" (words[0] is "shock"): peaks in milli-g, the
+// duration in milliseconds (default AccelMotion::kDefaultShockMs). False with a message when
+// the words do not make one.
+bool parseShockAction(const std::vector<std::string>& words, AccelShock* shock, std::string* error);
+
+}  // namespace sim
