@@ -52,9 +52,10 @@ void arbitrateTrigger(SupervisorState& s, const MsgRecord& m, uint32_t type, uin
   s.hasLastTrigger = true;
   s.lastTriggerSecond = now;
   if (gWritingSD.load() == 1) {
-    // Held back: the G-sensor thread re-sends it once the write has ended.
-    gSuccessiveTrg.store(1);
+    // Held back: the G-sensor thread re-sends it once the write has ended. The type is stored
+    // before the flag that announces it, so the G-sensor thread never sees the flag without it.
     gSuccessiveTrgType.store(static_cast<int32_t>(type));
+    gSuccessiveTrg.store(1);
     return;
   }
   forwardTrigger(m, type);

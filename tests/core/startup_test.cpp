@@ -75,7 +75,7 @@ TEST_F(StartupTest, NoPowerCheckMakesMainReturnAfterJoiningEveryWorker) {
   std::string text = console.text();
   EXPECT_EQ(result, 0);
   EXPECT_EQ(gSDFailed.load(), 1) << "start-up failed: no devices, no card";
-  for (const char* worker : {"~gsnr_thread()", "~log_thread()", "~gps_thread()", "~OverwriteThread()", "~RecordThread()"}) {
+  for (const char* worker : {"~log_thread()", "~gps_thread()", "~OverwriteThread()", "~RecordThread()"}) {
     EXPECT_NE(text.find(worker), std::string::npos) << worker;
   }
   EXPECT_EQ(text.find("REBOOT"), std::string::npos);
