@@ -152,7 +152,8 @@ void CameraDevice::captureOne(int64_t systemNs) {
   int r = rate();
   auto second = static_cast<uint32_t>(systemNs / kNsPerSec);
   int64_t frac = systemNs % kNsPerSec;
-  int frameNumber = static_cast<int>(frac * r / kNsPerSec);
+  // Grid instants are whole nanoseconds, so round to the nearest frame slot.
+  int frameNumber = static_cast<int>((frac * r + kNsPerSec / 2) / kNsPerSec);
   bool pre = preSettings();
   int field = pre ? condition_.preField.get() : condition_.postField.get();
   int sizeKiB = options_.frameKiB > 0 ? options_.frameKiB : (pre ? condition_.preSize.get() : condition_.postSize.get());

@@ -100,6 +100,8 @@ time_t Pair::second(size_t i) const {
 
 RecordHarness::RecordHarness(int recordingMode, sim::CameraOptions camera)
     : camera_(std::make_shared<sim::CameraDevice>(camera)), timer_(std::make_shared<FakeTimer>()) {
+  setenv("TZ", "UTC", 1);  // names and rollovers in the expectations are in UTC
+  tzset();
   SetDefaultParameter(&gConfig);
   gConfig.RECINGMODE1 = recordingMode;
   gSDFailed = 0;
@@ -170,6 +172,8 @@ void RecordHarness::runToFraction(double fraction) {
   if (delta <= 0) delta += sim::kNsPerSec;
   run(static_cast<double>(delta) / sim::kNsPerSec);
 }
+
+void RecordHarness::setClock(int64_t worldSecond) { sim::Clock::manual(worldSecond * sim::kNsPerSec); }
 
 void RecordHarness::capacitorCharged() { SendMsgSuperCapCharged(PIPE_RECORD); }
 

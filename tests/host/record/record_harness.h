@@ -52,6 +52,8 @@ class RecordHarness {
   // Sets the clock so that the next run starts at the given fraction of a second.
   void runToFraction(double fraction);
 
+  // Restarts the clock (standing still) at a wall time, seconds since 1970.
+  void setClock(int64_t worldSecond);
   void capacitorCharged();
   // A trigger with the current time of day; gives its second and microseconds.
   std::pair<uint32_t, uint32_t> trigger(uint32_t type = 2);
