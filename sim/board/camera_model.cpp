@@ -61,16 +61,18 @@ class CameraBoardModel : public BoardModel {
 }  // namespace
 
 CameraDevice::CameraDevice(CameraOptions options) : options_(options) {
+  // The program always maps the driver's 48 MiB; a smaller ring (tests) uses only its start.
+  mapSize_ = std::max(options_.ringSize, CAM_ENC_BUFFER_SIZE);
   memfd_ = memfd_create("cam0-ring", MFD_CLOEXEC);
-  if (memfd_ >= 0 && ftruncate(memfd_, static_cast<off_t>(options_.ringSize)) == 0) {
-    void* p = mmap(nullptr, options_.ringSize, PROT_READ | PROT_WRITE, MAP_SHARED, memfd_, 0);
+  if (memfd_ >= 0 && ftruncate(memfd_, static_cast<off_t>(mapSize_)) == 0) {
+    void* p = mmap(nullptr, mapSize_, PROT_READ | PROT_WRITE, MAP_SHARED, memfd_, 0);
     if (p != MAP_FAILED) ring_ = static_cast<uint8_t*>(p);
   }
   if (ring_ == nullptr) boardNote("camera: no memory for the encoder ring (%s)", strerror(errno));
 }
 
 CameraDevice::~CameraDevice() {
-  if (ring_) munmap(ring_, options_.ringSize);
+  if (ring_) munmap(ring_, mapSize_);
   if (memfd_ >= 0) close(memfd_);
 }
 
@@ -104,7 +106,7 @@ void CameraDevice::release() {
 
 int CameraDevice::mmapSource(size_t length, off_t offset, bool writable, int* hostFd, off_t* hostOffset) {
   if (writable) return -EACCES;  // the ring is the encoder's; the program only reads it
-  if (offset != 0 || length == 0 || length > options_.ringSize) return -EINVAL;
+  if (offset != 0 || length == 0 || length > mapSize_) return -EINVAL;
   *hostFd = memfd_;
   *hostOffset = 0;
   return 0;
@@ -172,15 +174,17 @@ void CameraDevice::captureOne(int64_t systemNs) {
   uint32_t length = alignUp(sizeof(ENC_FRAME) + jpegSize);
   uint32_t offset = 0;
   uint64_t droppedBefore = dropped_;
-  if (!place(length, &offset)) {
-    ++dropped_;
-    boardNote("camera: ring full, frame %u.%02d dropped", second, frameNumber);
-    return;
+  bool placed = place(length, &offset);
+  if (!placed) ++dropped_;
+  // One note when the ring starts dropping frames and one when it stops, not one per frame.
+  bool dropping = dropped_ != droppedBefore;
+  if (dropping && !dropping_) boardNote("camera: ring full, dropping frames from %u.%02d", second, frameNumber);
+  if (!dropping && dropping_) {
+    boardNote("camera: ring has room again at %u.%02d, %llu frames dropped so far", second, frameNumber,
+              static_cast<unsigned long long>(dropped_));
   }
-  if (dropped_ != droppedBefore) {
-    boardNote("camera: ring full, %llu oldest frames dropped",
-              static_cast<unsigned long long>(dropped_ - droppedBefore));
-  }
+  dropping_ = dropping;
+  if (!placed) return;
   auto* header = reinterpret_cast<ENC_FRAME*>(ring_ + offset);
   memset(header, 0, sizeof *header);
   header->seconds.set(second);
@@ -232,6 +236,7 @@ long CameraDevice::ioctl(unsigned long request, uintptr_t arg) {
       return 0;
     }
     case CAM_JPEG_LOG_STOP:
+      captureDue();  // what was captured before the stop stays
       started_ = false;
       return 0;
     case CAM_JPEG_GET_INDEX: {

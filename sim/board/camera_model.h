@@ -47,7 +47,7 @@
 namespace sim {
 
 struct CameraOptions {
-  size_t ringSize = CAM_ENC_BUFFER_SIZE;
+  size_t ringSize = CAM_ENC_BUFFER_SIZE;  // smaller in tests of a full ring
   int frameKiB = 0;  // 0: the size setting decides
 };
 
@@ -97,6 +97,7 @@ class CameraDevice : public DeviceNode, public std::enable_shared_from_this<Came
   CameraOptions options_;
   mutable std::mutex mutex_;
   int memfd_ = -1;
+  size_t mapSize_ = 0;
   uint8_t* ring_ = nullptr;
   bool open_ = false;
   bool started_ = false;
@@ -109,6 +110,7 @@ class CameraDevice : public DeviceNode, public std::enable_shared_from_this<Came
   uint32_t lastSecond_ = 0;
   int frameInSecond_ = 0;
   uint64_t captured_ = 0, dropped_ = 0;
+  bool dropping_ = false;
   CameraPicture picture_;
 };
 
