@@ -58,6 +58,14 @@ class CameraBoardModel : public BoardModel {
   }
 };
 
+// Gives recorder-sim the camera's option; the board process reads it at boot.
+class CameraRunnerOptions : public RunnerExtension {
+ public:
+  std::vector<Option> options() const override {
+    return {{"cam-frame-kb", true, "camera picture size in KiB, instead of the size settings (e.g. 200)"}};
+  }
+};
+
 }  // namespace
 
 CameraDevice::CameraDevice(CameraOptions options) : options_(options) {
@@ -288,5 +296,6 @@ CAM_CONDITION CameraDevice::condition() const {
 }
 
 std::unique_ptr<BoardModel> makeCameraBoardModel() { return std::make_unique<CameraBoardModel>(); }
+std::unique_ptr<RunnerExtension> makeCameraRunnerOptions() { return std::make_unique<CameraRunnerOptions>(); }
 
 }  // namespace sim

@@ -116,5 +116,7 @@ class CameraDevice : public DeviceNode, public std::enable_shared_from_this<Came
 
 // Registers /dev/cam0 at boot.
 std::unique_ptr<BoardModel> makeCameraBoardModel();
+// recorder-sim's --cam-frame-kb.
+std::unique_ptr<RunnerExtension> makeCameraRunnerOptions();
 
 }  // namespace sim

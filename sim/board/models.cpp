@@ -12,6 +12,7 @@ std::vector<std::unique_ptr<BoardModel>> createBoardModels() {
 
 std::vector<std::unique_ptr<RunnerExtension>> createRunnerExtensions() {
   std::vector<std::unique_ptr<RunnerExtension>> extensions;
+  extensions.push_back(makeCameraRunnerOptions());  // --cam-frame-kb
   return extensions;
 }
 

@@ -1,6 +1,7 @@
 // The camera model behind /dev/cam0, driven through the platform layer as the program does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -149,6 +150,32 @@ TEST_F(Camera, RegisterFileLinesBecomeRegisterWritesAndBadLinesAreSkipped) {
   EXPECT_EQ(writes[0].value, 0x12);
   EXPECT_EQ(writes[1].address, 0xff);
   EXPECT_EQ(writes[1].value, 0x00);
+}
+
+TEST(CameraBoardModel, BootServesTheCameraWithTheBoardsPictureSize) {
+  testing_board::TestBoard board;
+  auto models = sim::createBoardModels();
+  auto it = std::find_if(models.begin(), models.end(), [](const auto& m) { return std::string(m->name()) == "camera"; });
+  ASSERT_NE(it, models.end());
+  sim::BoardConfig config;
+  config.options["cam-frame-kb"] = "200";
+  (*it)->boot(config);
+  ASSERT_TRUE(sim::hasDeviceNode(CAM_DEVICE));
+  RecorderSettings settings;
+  SetDefaultParameter(&settings);
+  int fd = plat::open(CAM_DEVICE, O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(plat::ioctl(fd, CAM_JPEG_LOG_CONDITION_SET, &settings), 0);
+  void* ring = plat::mmap(nullptr, CAM_ENC_BUFFER_SIZE, PROT_READ, MAP_SHARED, fd, 0);
+  ASSERT_NE(ring, MAP_FAILED);
+  ASSERT_EQ(plat::ioctl(fd, CAM_JPEG_LOG_START, static_cast<uintptr_t>(0)), 0);
+  ENC_INDEX index{};
+  ASSERT_EQ(plat::ioctl(fd, CAM_JPEG_GET_INDEX, &index), 0);
+  ASSERT_EQ(index.count, 1u);
+  const auto* f = reinterpret_cast<const ENC_FRAME*>(static_cast<const uint8_t*>(ring) + index.offset);
+  EXPECT_EQ(f->jpegSize.get(), 200u * 1024);
+  plat::munmap(ring, CAM_ENC_BUFFER_SIZE);
+  plat::close(fd);
 }
 
 TEST(CameraPicture, PaddingReachesTheTargetAndKeepsAValidPicture) {
