@@ -175,6 +175,22 @@ TEST(EventRecording, CardShortOfSpaceWithStopModeWritesNothing) {
   EXPECT_EQ(h.count(MSG_WRITE_END), 0);
 }
 
+TEST(EventRecording, StopModeReportsTheCardFullAtEveryCheck) {
+  RecordHarness h(RECINGMODE_EVENT);
+  h.config().RECMOD = 1;
+  h.card().setCapacityK(300 * 1024);
+  h.card().setReservedK(150 * 1024);
+  h.start(true);
+  h.run(46);
+  std::vector<uint32_t> messages = h.supervisorMessages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0], MSG_SD_FULL);
+  EXPECT_EQ(messages[1], MSG_SUPER_CAP_CHARGED);
+  h.run(121);
+  EXPECT_EQ(h.count(MSG_SD_FULL), 3) << "repeated every 60 passes while the card stays full";
+  EXPECT_EQ(h.count(MSG_OVERWRITE_MODE), 0);
+}
+
 TEST(EventRecording, OverwriteModeRemovesOldestPairsAndRecordingGoesOn) {
   RecordHarness h(RECINGMODE_EVENT);
   h.card().setCapacityK(300 * 1024);
