@@ -1,6 +1,7 @@
 #include "platform/sim/clock.h"
 
 #include <algorithm>
+#include <set>
 #include <atomic>
 #include <ctime>
 #include <thread>
@@ -26,6 +27,9 @@ ClockState& state() {
 }
 
 std::atomic<int> gSleepers{0};
+// Deadlines of the threads asleep on simulated time (a few at most).
+std::mutex gDeadlineLock;
+std::multiset<int64_t> gDeadlines;
 
 // In manual mode a waiter looks at the clock this often (real time); advance() also wakes the
 // plain sleepers at once.
@@ -150,7 +154,7 @@ void Clock::sleepFor(int64_t ns) {
 
 void Clock::sleepUntil(int64_t elapsedDeadline) {
   ClockState& s = state();
-  SleeperCount count;
+  SleeperCount count(elapsedDeadline);
   std::unique_lock<std::mutex> lock(s.mutex);
   for (;;) {
     int64_t now = elapsedLocked(s);
@@ -167,14 +171,30 @@ void Clock::sleepUntil(int64_t elapsedDeadline) {
   }
 }
 
-Clock::SleeperCount::SleeperCount() { gSleepers.fetch_add(1); }
-Clock::SleeperCount::~SleeperCount() { gSleepers.fetch_sub(1); }
+Clock::SleeperCount::SleeperCount(int64_t d) : deadline(d) {
+  std::lock_guard<std::mutex> lock(gDeadlineLock);
+  gDeadlines.insert(d);
+  gSleepers.fetch_add(1);
+}
+Clock::SleeperCount::~SleeperCount() {
+  std::lock_guard<std::mutex> lock(gDeadlineLock);
+  gDeadlines.erase(gDeadlines.find(deadline));
+  gSleepers.fetch_sub(1);
+}
+
+namespace {
+int sleepersAhead() {
+  int64_t now = Clock::elapsed();
+  std::lock_guard<std::mutex> lock(gDeadlineLock);
+  return static_cast<int>(std::distance(gDeadlines.upper_bound(now), gDeadlines.end()));
+}
+}  // namespace
 
 int Clock::sleepers() { return gSleepers.load(); }
 
 bool Clock::waitForSleepers(int n) {
   int64_t limit = monoNow() + 5 * kNsPerSec;
-  while (gSleepers.load() < n) {
+  while (sleepersAhead() < n) {
     if (monoNow() > limit) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(50));
   }

@@ -56,7 +56,7 @@ class Clock {
   template <class Pred>
   static bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                         int64_t elapsedDeadline, Pred pred) {
-    SleeperCount count;
+    SleeperCount count(elapsedDeadline);
     while (!pred()) {
       int64_t now = elapsed();
       if (now >= elapsedDeadline) return pred();
@@ -68,14 +68,16 @@ class Clock {
   // Number of threads in a simulated sleep or timed wait (lets a test step the clock only once
   // the thread under test has gone to sleep).
   static int sleepers();
-  // Blocks (in real time) until at least `n` threads sleep on simulated time; false after a
-  // real-time limit of a few seconds.
+  // Blocks (in real time) until at least `n` threads sleep on simulated time with a deadline
+  // still ahead (a sleeper whose time has come is about to run, so it does not count); false
+  // after a real-time limit of a few seconds.
   static bool waitForSleepers(int n);
 
  private:
   struct SleeperCount {
-    SleeperCount();
+    explicit SleeperCount(int64_t deadline);
     ~SleeperCount();
+    int64_t deadline;
   };
   // Real time to block before looking at the clock again.
   static int64_t realWaitSlice(int64_t simRemaining);
