@@ -1,0 +1,123 @@
+// The PC reader of recordings: a pair written by the program's own store reads back sound, and
+// each kind of damage is named.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "record/disk_mgr.h"
+#include "record/frame_comment.h"
+#include "record/frame_index.h"
+#include "recording.h"
+#include "support/test_board.h"
+#include "support/test_card.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class VdrReader : public ::testing::Test {
+ protected:
+  // Writes a closed pair of `frames` frames, 100 ms apart, through the program's store.
+  std::string writePair(int frames) {
+    uint32_t kind = STREAM_KIND_BASE | STREAM_KIND_EVENT;
+    DiskMgrPtr mgr(dskOpen("/mnt/log", 1, &kind, OVERWRITE_QUOTA_K_EVENT));
+    EXPECT_NE(mgr, nullptr);
+    uint32_t start = static_cast<uint32_t>(testing_board::kStartSecond);
+    EXPECT_EQ(dskWriteStart(mgr.get(), 0, start), 0);
+    VIDEO_STREAM& vs = mgr->pVideoStream[0];
+    std::vector<uint8_t> buffer(sizeof(ENC_FRAME) + 300, 0x55);
+    auto* f = reinterpret_cast<ENC_FRAME*>(buffer.data());
+    uint8_t* jpeg = buffer.data() + sizeof(ENC_FRAME);
+    jpeg[0] = 0xFF;
+    jpeg[1] = 0xD8;
+    RecorderSettings settings;
+    SetDefaultParameter(&settings);
+    for (int i = 0; i < frames; ++i) {
+      uint32_t usec = static_cast<uint32_t>(i % 10) * 100000;
+      f->seconds.set(start + static_cast<uint32_t>(i / 10));
+      f->microseconds.set(usec);
+      f->jpegSize.set(300);
+      createExifHeader(&vs.comment);
+      createExifFormatImage(&vs.comment, f, &settings, 2, vr::kFrameAfter);
+      createExifGsnr(&vs.comment, i, -i, 1000);
+      SetFrameIdxTime(&vs, start + static_cast<uint32_t>(i / 10), usec, vr::kFrameAfter, 2);
+      SetFrameIdxGsnr(&vs, i, -i, 1000);
+      EXPECT_EQ(dskWrite(mgr.get(), 0, f, jpeg), 0);
+    }
+    std::string base = vs.basePath;
+    vs.IdxHeader.triggerType = 2;
+    EXPECT_EQ(dskWriteEnd(mgr.get(), 0), 0);
+    return board.host(base);
+  }
+  static void truncateBy(const std::string& path, uintmax_t bytes) {
+    fs::resize_file(path, fs::file_size(path) - bytes);
+  }
+  static void poke(const std::string& path, long offset, uint8_t value) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(offset);
+    f.put(static_cast<char>(value));
+  }
+
+  testing_board::TestBoard board;
+  testing_board::ConsoleCapture console;
+  testing_board::TestCard card;
+};
+
+TEST_F(VdrReader, APairFromTheStoreReadsBackSound) {
+  std::string base = writePair(25);
+  auto bases = vdr::findRecordings(card.dir());
+  ASSERT_EQ(bases.size(), 1u);
+  vdr::Recording r = vdr::readRecording(bases[0], true);
+  EXPECT_TRUE(r.problems.empty()) << r.problems.front();
+  EXPECT_EQ(r.frames.size(), 25u);
+  EXPECT_EQ(r.triggerType(), 2);
+  EXPECT_EQ(r.channel, "event");
+  EXPECT_EQ(r.countKind(vr::kFrameAfter), 25);
+  EXPECT_NEAR(r.durationSeconds(), 2.4, 1e-6);
+  EXPECT_TRUE(r.hasGValues());
+  EXPECT_FALSE(r.hasGps());
+  std::vector<uint8_t> record;
+  ASSERT_TRUE(vdr::readFrameRecord(r, 24, &record));
+  EXPECT_EQ(record.size(), 300u + 65 - 2);
+  EXPECT_EQ(record[0], 0xFF);
+  EXPECT_EQ(record[3], 0xFE) << "every record starts with the comment segment";
+}
+
+TEST_F(VdrReader, EachKindOfDamageIsNamed) {
+  std::string base = writePair(5);
+  auto problemsOf = [&] { return vdr::readRecording(base, true).problems; };
+  auto mentions = [](const std::vector<std::string>& problems, const std::string& text) {
+    for (const std::string& p : problems) {
+      if (p.find(text) != std::string::npos) return true;
+    }
+    return false;
+  };
+
+  truncateBy(base + ".vdd", 1);
+  EXPECT_TRUE(mentions(problemsOf(), "the index accounts for")) << "a short data file";
+
+  fs::copy_file(base + ".vdx", base + ".bak");
+  truncateBy(base + ".vdx", 26);
+  EXPECT_TRUE(mentions(problemsOf(), "without an index header")) << "a pair that was never closed";
+  fs::copy_file(base + ".bak", base + ".vdx", fs::copy_options::overwrite_existing);
+
+  poke(base + ".vdx", 66 * 5 + 10, 9);  // the header's frame count
+  EXPECT_TRUE(mentions(problemsOf(), "index header counts 9 frames, the segment holds 5"));
+  fs::copy_file(base + ".bak", base + ".vdx", fs::copy_options::overwrite_existing);
+
+  poke(base + ".vdx", 66 + 5, 1);  // the second entry's offset
+  EXPECT_TRUE(mentions(problemsOf(), "frame 1: offset"));
+  fs::copy_file(base + ".bak", base + ".vdx", fs::copy_options::overwrite_existing);
+
+  poke(base + ".vdd", 2, 0x00);  // the first comment marker
+  EXPECT_TRUE(mentions(problemsOf(), "frame 0: does not begin with the comment block"));
+}
+
+TEST_F(VdrReader, DegreesFromTheStoredForm) {
+  EXPECT_NEAR(vdr::toDegrees(-3352.592592), -33.876543, 1e-6);
+  EXPECT_NEAR(vdr::toDegrees(15112.558), 151.2093, 1e-4);
+}
+
+}  // namespace
