@@ -99,6 +99,21 @@ void CardBoard::addButtons(bool resetHeld) {
 
 int CardBoard::fsck(std::string* report) const { return sim::runTool({"fsck.fat", "-n", image()}, report); }
 
+bool makeTar(const std::string& hostPath, const std::vector<std::pair<std::string, std::string>>& members) {
+  namespace fs = std::filesystem;
+  fs::path work = hostPath + ".members";
+  fs::create_directories(work);
+  fs::create_directories(fs::path(hostPath).parent_path());
+  std::vector<std::string> argv = {"tar", "--force-local", "-cf", hostPath, "-C", work.string()};
+  for (const auto& [name, content] : members) {
+    std::ofstream(work / name, std::ios::binary) << content;
+    argv.push_back(name);
+  }
+  bool ok = sim::runTool(argv) == 0;
+  fs::remove_all(work);
+  return ok;
+}
+
 std::vector<sim::CardBackend> backendsHere() {
   if (sim::fuseAvailable()) return {sim::CardBackend::Fuse, sim::CardBackend::Directory};
   return {sim::CardBackend::Directory};

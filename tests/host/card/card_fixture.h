@@ -66,6 +66,9 @@ class CardBoard {
   std::shared_ptr<FakeTimerNode> timer_;
 };
 
+// Writes a tar archive at a PC path holding the members given by name and content.
+bool makeTar(const std::string& hostPath, const std::vector<std::pair<std::string, std::string>>& members);
+
 // The card's backends this machine can run: the directory always, fusefat where FUSE works.
 std::vector<sim::CardBackend> backendsHere();
 const char* backendName(sim::CardBackend b);
