@@ -1,17 +1,23 @@
 // The list of the board's parts. Each subsystem of the simulated board adds its model here.
 #include "board_model.h"
+#include "card_model.h"
+#include "card_runner.h"
+#include "flash_model.h"
 #include "camera_model.h"
 
 namespace sim {
 
 std::vector<std::unique_ptr<BoardModel>> createBoardModels() {
   std::vector<std::unique_ptr<BoardModel>> models;
+  models.push_back(std::make_unique<FlashModel>());
+  models.push_back(std::make_unique<CardModel>());
   models.push_back(makeCameraBoardModel());  // /dev/cam0
   return models;
 }
 
 std::vector<std::unique_ptr<RunnerExtension>> createRunnerExtensions() {
   std::vector<std::unique_ptr<RunnerExtension>> extensions;
+  extensions.push_back(std::make_unique<CardRunnerExtension>());
   extensions.push_back(makeCameraRunnerOptions());  // --cam-frame-kb
   return extensions;
 }

@@ -1,0 +1,158 @@
+#include "card_model.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <linux/magic.h>
+
+#include "timeline.h"
+
+namespace sim {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string absolute(const std::string& path) {
+  std::error_code ec;
+  fs::path p = fs::absolute(path, ec);
+  return ec ? path : p.lexically_normal().string();
+}
+
+void printToolOutput(const std::string& output) {
+  if (output.empty()) return;
+  fwrite(output.data(), 1, output.size(), stdout);
+  if (output.back() != '\n') fputc('\n', stdout);
+  fflush(stdout);
+}
+
+std::string fatText(const FatInfo& fat) {
+  if (!fat.formatted) return "not formatted";
+  return "FAT" + std::to_string(fat.fatBits) + " \"" + fat.label + "\"";
+}
+
+}  // namespace
+
+CardFilesystem::CardFilesystem(std::string boardDir, CardBackend backend)
+    : boardDir_(absolute(boardDir)), backend_(backend) {}
+
+int CardFilesystem::mount(const std::string& target, unsigned long flags, std::string* hostDir) {
+  (void)flags;
+  if (mounted_) return -EBUSY;
+  if (!readFatInfo(cardImagePath(boardDir_)).formatted) return -EINVAL;  // no FAT on the card
+  if (backend_ == CardBackend::Directory) {
+    std::error_code ec;
+    fs::create_directories(cardDirPath(boardDir_), ec);
+    *hostDir = cardDirPath(boardDir_);
+  } else {
+    mountPoint_ = boardDir_ + "/rootfs" + target;
+    int pid = -1;
+    int result = fuseMount(cardImagePath(boardDir_), mountPoint_, cardLogPath(boardDir_), &pid);
+    if (result < 0) {
+      boardNote("card: fusefat could not mount %s (%s)", cardImagePath(boardDir_).c_str(), strerror(-result));
+      return result;
+    }
+    daemon_ = pid;
+    // recorder-sim unmounts the card from here when the board goes down without doing it.
+    std::ofstream(cardPidPath(boardDir_), std::ios::trunc) << pid << " " << mountPoint_ << "\n";
+    *hostDir = mountPoint_;
+  }
+  mounted_ = true;
+  TimelineEvent("card-mount").add("target", target).emit();
+  return 0;
+}
+
+int CardFilesystem::umount() {
+  if (!mounted_) return -EINVAL;
+  if (backend_ == CardBackend::Fuse) {
+    int result = fuseUnmount(mountPoint_, daemon_, false);
+    if (result < 0) return result;  // busy: a file on the card is still open
+    std::error_code ec;
+    fs::remove(cardPidPath(boardDir_), ec);
+    daemon_ = -1;
+  }
+  mounted_ = false;
+  TimelineEvent("card-umount").emit();
+  return 0;
+}
+
+int CardFilesystem::statfs(struct statfs* st) {
+  if (backend_ == CardBackend::Fuse) return 0;  // fusefat answers for the image itself
+  FatInfo fat = readFatInfo(cardImagePath(boardDir_));
+  CardSpace space = directorySpace(cardDirPath(boardDir_), fat);
+  *st = {};
+  st->f_type = MSDOS_SUPER_MAGIC;
+  st->f_bsize = static_cast<long>(space.clusterBytes);
+  st->f_frsize = static_cast<long>(space.clusterBytes);
+  st->f_blocks = space.clusters;
+  st->f_bfree = space.clusters - space.usedClusters;
+  st->f_bavail = st->f_bfree;
+  st->f_namelen = 255;
+  return 1;
+}
+
+int UnmountableFilesystem::mount(const std::string&, unsigned long, std::string*) { return -EINVAL; }
+int UnmountableFilesystem::umount() { return -EINVAL; }
+
+void CardModel::boot(const BoardConfig& config) {
+  boardDir_ = config.boardDir;
+  if (!loadCardState(boardDir_, &state_) || !state_.present) {
+    boardNote("card: the slot is empty");
+    return;
+  }
+  std::ofstream(boardDir_ + "/rootfs/proc/partitions", std::ios::app) << partitionLines(state_);
+  fs_ = std::make_shared<CardFilesystem>(boardDir_, state_.backend);
+  if (state_.partitioned) {
+    addMountSource("/dev/sda1", fs_);
+    addMountSource("/dev/sda", std::make_shared<UnmountableFilesystem>());
+  } else {
+    addMountSource("/dev/sda", fs_);
+  }
+  auto formatter = [this](const std::vector<std::string>& argv) { return format(argv); };
+  addCommand("mkdosfs", formatter);
+  addCommand("mkfs.vfat", formatter);
+  FatInfo fat = readFatInfo(cardImagePath(boardDir_));
+  boardNote("card: %llu KiB%s, %s, %s", static_cast<unsigned long long>(state_.sizeK),
+            state_.partitioned ? " with a partition table" : "", fatText(fat).c_str(),
+            state_.backend == CardBackend::Fuse ? "mounted through fusefat" : "a plain directory stands in for it");
+}
+
+int CardModel::format(const std::vector<std::string>& argv) {
+  if (argv.size() < 2 || !fs_) {
+    printf("mkdosfs: no device given or no card in the slot\n");
+    return 1;
+  }
+  const std::string& device = argv.back();
+  bool partition = device == "/dev/sda1";
+  if ((!partition && device != "/dev/sda") || (partition && !state_.partitioned)) {
+    printf("mkdosfs: unable to open %s: No such file or directory\n", device.c_str());
+    return 1;
+  }
+  if (fs_->mounted()) {
+    printf("mkdosfs: %s contains a mounted filesystem.\n", device.c_str());
+    return 1;
+  }
+  if (!partition && state_.partitioned) {
+    // The whole card is formatted over its partition table: from now on it has none.
+    state_.partitioned = false;
+    saveCardState(boardDir_, state_);
+    addMountSource("/dev/sda", fs_);
+    removeMountSource("/dev/sda1");
+  }
+  std::vector<std::string> options(argv.begin() + 1, argv.end() - 1);
+  std::string output;
+  int status = formatImage(cardImagePath(boardDir_), state_.imageSizeK(), options, &output);
+  printToolOutput(output);
+  if (status == 0 && state_.backend == CardBackend::Directory) {
+    std::error_code ec;
+    fs::remove_all(cardDirPath(boardDir_), ec);
+    fs::create_directories(cardDirPath(boardDir_), ec);
+  }
+  FatInfo fat = readFatInfo(cardImagePath(boardDir_));
+  TimelineEvent("card-format").add("device", device).add("status", status).add("fat", fat.fatBits)
+      .add("label", fat.label).emit();
+  return status < 0 ? 127 : status;
+}
+
+}  // namespace sim

@@ -1,0 +1,55 @@
+// The SD card slot as the board process sees it: the card's lines in the kernel's partition
+// list, its device nodes as mount sources ("/dev/sda1" the first partition, "/dev/sda" the whole
+// card) and the board's formatter ("mkdosfs"), all acting on the card files of card_image.h.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <sys/statfs.h>
+
+#include "board_model.h"
+#include "card_image.h"
+#include "platform/sim/board.h"
+
+namespace sim {
+
+// The card's file system as the board mounts it: the image through fusefat, or the stand-in
+// directory with the same free-space figures.
+class CardFilesystem : public Filesystem {
+ public:
+  CardFilesystem(std::string boardDir, CardBackend backend);
+  int mount(const std::string& target, unsigned long flags, std::string* hostDir) override;
+  int umount() override;
+  int statfs(struct statfs* st) override;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::string boardDir_;
+  CardBackend backend_;
+  bool mounted_ = false;
+  std::string mountPoint_;
+  int daemon_ = -1;
+};
+
+// A source that cannot be mounted: the whole of a partitioned card holds no file system.
+class UnmountableFilesystem : public Filesystem {
+ public:
+  int mount(const std::string&, unsigned long, std::string*) override;
+  int umount() override;
+};
+
+class CardModel : public BoardModel {
+ public:
+  const char* name() const override { return "card"; }
+  void boot(const BoardConfig& config) override;
+
+  // The board's "mkdosfs [options] DEVICE" (exposed for tests).
+  int format(const std::vector<std::string>& argv);
+
+ private:
+  std::string boardDir_;
+  CardState state_;
+  std::shared_ptr<CardFilesystem> fs_;
+};
+
+}  // namespace sim

@@ -1,0 +1,202 @@
+// The simulated card: its image, the kernel's partition list, the board's formatter, mounting
+// through fusefat or the stand-in directory, and what is left after the board went down.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include "board/card_store.h"
+#include "board/host_tools.h"
+#include "card_fixture.h"
+#include "platform/platform.h"
+
+using card_test::CardBoard;
+
+namespace {
+
+constexpr uint64_t k2000MiB = 2000 * 1024;
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+int mkdosfs(const std::string& fatBits, const std::string& device) {
+  return WEXITSTATUS(sim::runCommand({"/usr/bin/mkdosfs", "-F", fatBits, "-s", "64", "-n", "ZIDADORI1", device}));
+}
+
+TEST(CardSize, MegabytesByDefaultKilobytesWithK) {
+  uint64_t k = 0;
+  EXPECT_TRUE(sim::parseCardSize("4000", &k));
+  EXPECT_EQ(k, 4096000u);
+  EXPECT_TRUE(sim::parseCardSize("1600000K", &k));
+  EXPECT_EQ(k, 1600000u);
+  EXPECT_TRUE(sim::parseCardSize("2000M", &k));
+  EXPECT_EQ(k, 2048000u);
+  for (const char* bad : {"", "0", "-5", "12X", "K", "4000KB"}) EXPECT_FALSE(sim::parseCardSize(bad, &k)) << bad;
+}
+
+TEST(CardPartitionList, TheCardAndItsFirstPartition) {
+  sim::CardState s;
+  s.present = true;
+  s.sizeK = 3970048;
+  s.partitioned = true;
+  EXPECT_EQ(sim::partitionLines(s), " 179        0    3970048 mmcblk0\n 179        1    3969024 mmcblk0p1\n");
+  s.partitioned = false;
+  EXPECT_EQ(sim::partitionLines(s), " 179        0    3970048 mmcblk0\n");
+  s.present = false;
+  EXPECT_EQ(sim::partitionLines(s), "");
+}
+
+class CardModelTest : public ::testing::TestWithParam<sim::CardBackend> {};
+
+TEST_P(CardModelTest, FormatMountWriteUnmountLeavesAConsistentImage) {
+  CardBoard card(k2000MiB, false, false, GetParam());
+  card.bootModels();
+  EXPECT_NE(fileText(card.board().host("/proc/partitions")).find(" 179        0    2048000 mmcblk0\n"),
+            std::string::npos);
+  EXPECT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), -1);  // blank: no FAT yet
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(plat::mount("/dev/sda1", "/mnt/log", "vfat", 0, nullptr), -1);  // no partition table
+  EXPECT_EQ(mkdosfs("16", "/dev/sda1"), 1);
+
+  ASSERT_EQ(mkdosfs("16", "/dev/sda"), 0);
+  sim::FatInfo fat = sim::readFatInfo(card.image());
+  EXPECT_EQ(fat.fatBits, 16);
+  EXPECT_EQ(fat.label, "ZIDADORI1");
+  EXPECT_EQ(fat.clusterBytes, 32768u);
+
+  ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+  EXPECT_EQ(mkdosfs("16", "/dev/sda"), 1);  // never under a mounted file system
+  ASSERT_EQ(plat::mkdir("/mnt/log/CH1", 0744), 0);
+  FILE* f = plat::fopen("/mnt/log/CH1/recording,2026.01.01.vdd", "w");
+  ASSERT_NE(f, nullptr);
+  std::string data(100000, 'x');
+  fwrite(data.data(), 1, data.size(), f);
+  fclose(f);
+  EXPECT_EQ(plat::umount("/mnt/log"), 0);
+
+  if (GetParam() == sim::CardBackend::Fuse) {
+    std::string report;
+    EXPECT_EQ(card.fsck(&report), 0) << report;
+  }
+  ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+  struct stat st;
+  ASSERT_EQ(plat::stat("/mnt/log/CH1/recording,2026.01.01.vdd", &st), 0);
+  EXPECT_EQ(st.st_size, 100000);
+  EXPECT_EQ(plat::umount("/mnt/log"), 0);
+}
+
+TEST_P(CardModelTest, PartitionedCardMountsItsPartitionUntilTheWholeCardIsFormatted) {
+  CardBoard card(k2000MiB, true, true, GetParam());
+  card.bootModels();
+  std::string partitions = fileText(card.board().host("/proc/partitions"));
+  EXPECT_NE(partitions.find(" 179        1    2046976 mmcblk0p1\n"), std::string::npos) << partitions;
+  EXPECT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), -1);
+  ASSERT_EQ(plat::mount("/dev/sda1", "/mnt/log", "vfat", 0, nullptr), 0);
+  EXPECT_EQ(plat::access("/mnt/log/config/set.ini", F_OK), 0);
+  ASSERT_EQ(plat::umount("/mnt/log"), 0);
+
+  ASSERT_EQ(mkdosfs("16", "/dev/sda"), 0);  // over the partition table
+  sim::CardState state;
+  ASSERT_TRUE(sim::loadCardState(card.dir(), &state));
+  EXPECT_FALSE(state.partitioned);
+  EXPECT_EQ(plat::mount("/dev/sda1", "/mnt/log", "vfat", 0, nullptr), -1);
+  ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+  EXPECT_NE(plat::access("/mnt/log/config", F_OK), 0);  // a new, empty file system
+  EXPECT_EQ(plat::umount("/mnt/log"), 0);
+}
+
+TEST_P(CardModelTest, ARefusedFormatKeepsTheOldFileSystem) {
+  // 2,999,999 KiB is too big for FAT16 with 32 KiB clusters: the formatter refuses.
+  CardBoard card(2999999, false, false, GetParam());
+  card.bootModels();
+  ASSERT_EQ(mkdosfs("32", "/dev/sda"), 0);
+  ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+  ASSERT_EQ(plat::mkdir("/mnt/log/kept", 0744), 0);
+  ASSERT_EQ(plat::umount("/mnt/log"), 0);
+
+  EXPECT_EQ(mkdosfs("16", "/dev/sda"), 1);
+  EXPECT_EQ(sim::readFatInfo(card.image()).fatBits, 32);
+  ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+  EXPECT_EQ(plat::access("/mnt/log/kept", F_OK), 0);
+  EXPECT_EQ(plat::umount("/mnt/log"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, CardModelTest, ::testing::ValuesIn(card_test::backendsHere()),
+                         [](const auto& p) { return std::string(card_test::backendName(p.param)); });
+
+class FuseCardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!sim::fuseAvailable()) GTEST_SKIP() << "no FUSE here (/dev/fuse, fusefat, fusermount)";
+  }
+};
+
+TEST_F(FuseCardTest, TheStandInDirectoryCountsSpaceAsTheFileSystemDoes) {
+  CardBoard fuse(k2000MiB, false, true, sim::CardBackend::Fuse);
+  fuse.bootModels();
+  auto fill = [] {
+    plat::mkdir("/mnt/log/CH1/event/many", 0744);
+    for (int i = 0; i < 30; ++i) {
+      FILE* f = plat::fopen(("/mnt/log/CH1/event/many/file-with-a-long-name-" + std::to_string(i)).c_str(), "w");
+      std::string data(static_cast<size_t>(i) * 9000, 'd');
+      fwrite(data.data(), 1, data.size(), f);
+      fclose(f);
+    }
+  };
+  ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+  fill();
+  struct statfs viaFuse;
+  ASSERT_EQ(plat::statfs("/mnt/log", &viaFuse), 0);
+  ASSERT_EQ(plat::umount("/mnt/log"), 0);
+  sim::resetBoard();
+
+  CardBoard dir(k2000MiB, false, true, sim::CardBackend::Directory);
+  dir.bootModels();
+  ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+  fill();
+  struct statfs viaDir;
+  ASSERT_EQ(plat::statfs("/mnt/log/CH1", &viaDir), 0);
+  ASSERT_EQ(plat::umount("/mnt/log"), 0);
+
+  EXPECT_EQ(static_cast<uint64_t>(viaDir.f_bsize) * viaDir.f_blocks,
+            static_cast<uint64_t>(viaFuse.f_bsize) * viaFuse.f_blocks);
+  EXPECT_EQ(static_cast<uint64_t>(viaDir.f_bsize) * viaDir.f_bfree,
+            static_cast<uint64_t>(viaFuse.f_bsize) * viaFuse.f_bfree);
+}
+
+TEST_F(FuseCardTest, ACardInUseCannotBeUnmounted) {
+  CardBoard card(k2000MiB, false, true, sim::CardBackend::Fuse);
+  card.bootModels();
+  ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+  int fd = plat::open("/mnt/log/config/set.ini", O_RDONLY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(plat::umount("/mnt/log"), -1);
+  EXPECT_EQ(errno, EBUSY);
+  plat::close(fd);
+  EXPECT_EQ(plat::umount("/mnt/log"), 0);
+}
+
+TEST_F(FuseCardTest, ACardLeftMountedByADeadBoardIsUnmountedCleanly) {
+  CardBoard card(k2000MiB, false, true, sim::CardBackend::Fuse);
+  card.bootModels();
+  ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+  FILE* f = plat::fopen("/mnt/log/log/last-words.log", "w");
+  fputs("power cut\n", f);
+  fclose(f);
+  std::string mountPoint = card.dir() + "/rootfs/mnt/log";
+  // The board process is gone (power cut): only its daemon and the pid file remain.
+  EXPECT_NE(sim::cleanUpCardMount(card.dir()), "");
+  EXPECT_FALSE(sim::isHostMountPoint(mountPoint));
+  EXPECT_FALSE(std::filesystem::exists(sim::cardPidPath(card.dir())));
+  std::string report;
+  EXPECT_EQ(card.fsck(&report), 0) << report;
+  EXPECT_EQ(sim::cleanUpCardMount(card.dir()), "");  // nothing left to do
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+// recorder-sim's card options and actions, driven as the runner drives them.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "board/card_runner.h"
+#include "board/card_store.h"
+#include "support/test_board.h"
+
+using testing_board::ConsoleCapture;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CardRunnerTest : public ::testing::Test {
+ protected:
+  CardRunnerTest() {
+    char pattern[] = "/tmp/card-runner-XXXXXX";
+    ctx.boardDir = mkdtemp(pattern);
+  }
+  ~CardRunnerTest() override {
+    sim::cleanUpCardMount(ctx.boardDir);
+    fs::remove_all(ctx.boardDir);
+  }
+  sim::CardState state() {
+    sim::CardState s;
+    EXPECT_TRUE(sim::loadCardState(ctx.boardDir, &s));
+    return s;
+  }
+  std::string cardFile(const std::string& path) {
+    std::string text;
+    sim::openCardStore(ctx.boardDir, state())->readFile(path, &text);
+    return text;
+  }
+
+  sim::RunnerContext ctx;
+  sim::CardRunnerExtension card;
+};
+
+TEST_F(CardRunnerTest, ANewBoardGetsAFormattedCardWithTheDefaultSettings) {
+  ctx.options = {{"card-size", "2000"}, {"card-partitioned", "1"}};
+  card.runStart(ctx);
+  sim::CardState s = state();
+  EXPECT_TRUE(s.present);
+  EXPECT_EQ(s.sizeK, 2048000u);
+  EXPECT_TRUE(s.partitioned);
+  sim::FatInfo fat = sim::readFatInfo(sim::cardImagePath(ctx.boardDir));
+  EXPECT_EQ(fat.fatBits, 16);
+  EXPECT_EQ(cardFile("config/set.ini"), sim::defaultSettingsText());
+  struct stat st;
+  ASSERT_EQ(stat(sim::cardImagePath(ctx.boardDir).c_str(), &st), 0);
+  EXPECT_LT(st.st_blocks * 512, 4 << 20);  // sparse: a 2000 MiB card costs a few KiB
+
+  // The same board again keeps its card and what is on it.
+  {
+    auto store = sim::openCardStore(ctx.boardDir, s);
+    ASSERT_TRUE(store->writeFile("log/kept.log", "x", nullptr));
+  }
+  sim::CardRunnerExtension again;
+  again.runStart(ctx);
+  EXPECT_EQ(cardFile("log/kept.log"), "x");
+}
+
+TEST_F(CardRunnerTest, SettingsAndCardChangesWaitForTheBoardToBeOff) {
+  card.runStart(ctx);
+  ctx.boardRunning = true;
+  EXPECT_TRUE(card.act(ctx, {"settings", "RECMOD=1", "TRGSET=2"}));
+  EXPECT_FALSE(card.act(ctx, {"settings", "RECMOD"}));
+  EXPECT_FALSE(card.act(ctx, {"card", "insert", "12X"}));
+  EXPECT_EQ(cardFile("config/set.ini").find("RECMOD=1"), std::string::npos);  // not yet
+  ctx.boardRunning = false;
+  card.beforeBoot(ctx);
+  std::string ini = cardFile("config/set.ini");
+  EXPECT_NE(ini.find("RECMOD=1\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("TRGSET=2\n"), std::string::npos) << ini;
+
+  // A card with set.dat: that is the file the program reads, so that is the one changed.
+  {
+    auto store = sim::openCardStore(ctx.boardDir, state());
+    ASSERT_TRUE(store->writeFile("config/set.dat", "[SET]\nRECMOD=2\n", nullptr));
+  }
+  EXPECT_TRUE(card.act(ctx, {"settings", "RECMOD=1"}));
+  card.beforeBoot(ctx);
+  EXPECT_EQ(cardFile("config/set.dat"), "[SET]\nRECMOD=1\n");
+
+  EXPECT_TRUE(card.act(ctx, {"card", "insert", "1600000K", "blank"}));
+  EXPECT_TRUE(card.act(ctx, {"settings", "RECMOD=1"}));  // no formatted card: nothing written
+  card.beforeBoot(ctx);
+  EXPECT_EQ(state().sizeK, 1600000u);
+  EXPECT_FALSE(sim::readFatInfo(sim::cardImagePath(ctx.boardDir)).formatted);
+
+  EXPECT_TRUE(card.act(ctx, {"card", "remove"}));
+  card.beforeBoot(ctx);
+  EXPECT_FALSE(state().present);
+}
+
+TEST_F(CardRunnerTest, TheEndOfARunPrintsTheTreeWithSizes) {
+  ctx.options = {{"card-size", "4000"}};
+  card.runStart(ctx);
+  ConsoleCapture console;
+  card.runEnd(ctx);
+  std::string text = console.text();
+  EXPECT_NE(text.find("FAT32 \"ZIDADORI1\", 6 entries"), std::string::npos) << text;
+  EXPECT_NE(text.find("[sim]   CH1/event/\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("config/set.ini"), std::string::npos) << text;
+  EXPECT_EQ(text.find("ZIDADORI.1"), std::string::npos) << text;  // the label is no file
+}
+
+}  // namespace
