@@ -5,6 +5,7 @@
 
 #include "core/msg_pipe.h"
 #include "core/sd_card.h"
+#include "core/supervisor.h"
 #include "core/trace.h"
 #include "platform/platform.h"
 
@@ -56,6 +57,9 @@ int create_all_work_thread() {
     TRACE(TAG, "Fail to sem init.");
     return -10000;
   }
+  // A stop requested during start-up posted the semaphore before it was initialised here, which
+  // cleared that post; post it again so the supervisor still sees the request.
+  if (gTerminateRequest.load() != 0) sem_post(&g_thread_to_main);
   // Workers inherit this mask: only the supervisor ever takes SIGINT.
   sigset_t only, previous;
   sigemptyset(&only);

@@ -16,6 +16,10 @@ void RunnerContext::note(const char* fmt, ...) const {
   va_start(ap, fmt);
   vsnprintf(text, sizeof text, fmt, ap);
   va_end(ap);
+  if (noteSink) {
+    noteSink(text);
+    return;
+  }
   fprintf(stdout, "[sim] %s\n", text);
   fflush(stdout);
 }

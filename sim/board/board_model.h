@@ -74,6 +74,8 @@ struct RunnerContext {
   bool supplyPresent = true;
   // Sends an action line to the running board process (ignored when it is not running).
   void (*sendToBoard)(const std::string& line) = nullptr;
+  // Where notes go: recorder-sim's console (standard output and DIR/console.log).
+  void (*noteSink)(const std::string& text) = nullptr;
   // A note on recorder-sim's own console ("[sim] ...").
   void note(const char* fmt, ...) const __attribute__((format(printf, 2, 3)));
 };

@@ -13,6 +13,7 @@
 
 #include "board/timeline.h"
 #include "core/main.h"
+#include "core/supervisor.h"
 #include "platform/sim/board.h"
 #include "platform/sim/clock.h"
 
@@ -94,6 +95,13 @@ void runBoardProcess(const BoardProcessArgs& args) {
   for (auto& m : models) m->boot(args.config);
   if (args.controlFd >= 0) std::thread(controlLoop, args.controlFd).detach();
 
+  // recorder-sim stops the board with SIGINT, which may come before the program has installed
+  // its handler; the program's own handler takes it from the first instruction on, so an early
+  // stop is still an orderly one.
+  struct sigaction stop = {};
+  stop.sa_handler = sig_handle;
+  sigemptyset(&stop.sa_mask);
+  sigaction(SIGINT, &stop, nullptr);
   pthread_sigmask(SIG_UNBLOCK, &intOnly, nullptr);
   int result = recorder_main();
   fflush(stdout);

@@ -111,6 +111,7 @@ class Runner {
     ctx_.boardDir = opt_.boardDir;
     ctx_.options = opt_.extra;
     ctx_.sendToBoard = sendToBoard;
+    ctx_.noteSink = [](const std::string& text) { gConsole.note(text); };
   }
 
   int run();
@@ -164,8 +165,18 @@ void Runner::boot() {
     args.push_back("--opt");
     args.push_back(k + "=" + v);
   }
+  // The board process must never run our own signal handlers: block the stop signals across
+  // the fork; the board process starts with them blocked and unblocks them when it is ready.
+  sigset_t stopSignals, previous;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigprocmask(SIG_BLOCK, &stopSignals, &previous);
   pid_t pid = fork();
   if (pid == 0) {
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
     dup2(output[1], STDOUT_FILENO);
     dup2(output[1], STDERR_FILENO);
     fcntl(control[1], F_SETFD, 0);  // the one descriptor the board process keeps
@@ -175,6 +186,7 @@ void Runner::boot() {
     execv("/proc/self/exe", argv.data());
     _exit(127);
   }
+  sigprocmask(SIG_SETMASK, &previous, nullptr);
   ::close(output[1]);
   ::close(control[1]);
   if (pid < 0) {

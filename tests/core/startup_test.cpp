@@ -84,4 +84,19 @@ TEST_F(StartupTest, NoPowerCheckMakesMainReturnAfterJoiningEveryWorker) {
   EXPECT_EQ(MsgOpenCount(), 0);
 }
 
+// SIGINT during start-up (while the card is formatted, say) posts the semaphore before it is
+// initialised for the workers; the request must survive that and stop the program in order.
+TEST_F(StartupTest, AStopRequestedDuringStartUpIsNotLost) {
+  board.writeFile("/mnt/log/no_power_check", "");
+  sim::Clock::runAt(200.0, sim::Clock::monoNow(), 0, testing_board::kStartSecond * sim::kNsPerSec);
+  sig_handle(SIGINT);  // before the program has even started
+  testing_board::ConsoleCapture console;
+  int result = -1;
+  std::thread program([&] { result = recorder_main(); });
+  program.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_NE(console.text().find("~RecordThread()"), std::string::npos);
+  EXPECT_EQ(gTerminateRequest.load(), 0);
+}
+
 }  // namespace

@@ -73,4 +73,12 @@ TEST_F(BoardRunTest, ScenarioErrorsAreReportedBeforeAnythingRuns) {
   EXPECT_NE(run.output.find("expected a time in seconds"), std::string::npos);
 }
 
+TEST_F(BoardRunTest, AStopDuringStartUpIsStillAnOrderlyStop) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    auto run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "20", "--no-card", "--duration", "0.05"});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("REBOOT!!"), std::string::npos) << run.output;
+  }
+}
+
 }  // namespace
