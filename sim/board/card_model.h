@@ -21,6 +21,7 @@ class CardFilesystem : public Filesystem {
   int mount(const std::string& target, unsigned long flags, std::string* hostDir) override;
   int umount() override;
   int statfs(struct statfs* st) override;
+  bool foldsCase() const override { return backend_ == CardBackend::Directory; }  // fusefat folds itself
   bool mounted() const { return mounted_; }
 
  private:

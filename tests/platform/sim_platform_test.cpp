@@ -148,6 +148,27 @@ TEST_F(SimPlatformTest, MountedFilesystemsTakeOverTheirMountPoint) {
   EXPECT_EQ(card->umounts, 1);
 }
 
+class FatLikeFs : public CardFs {
+ public:
+  using CardFs::CardFs;
+  bool foldsCase() const override { return true; }
+};
+
+TEST_F(SimPlatformTest, AFatLikeFilesystemFindsNamesWhateverTheirCase) {
+  std::filesystem::create_directories(board.dir() + "/card/CH1/event");
+  sim::addMountSource("/dev/sda1", std::make_shared<FatLikeFs>(board.dir() + "/card"));
+  ASSERT_EQ(plat::mount("/dev/sda1", "/mnt/log", "vfat", 0, nullptr), 0);
+  EXPECT_EQ(board.host("/mnt/log/ch1/Event/new.vdd"), board.dir() + "/card/CH1/event/new.vdd")
+      << "existing folders found by any case, a new name kept as given";
+  int fd = plat::open("/mnt/log/ch1/event/a.vdd", O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  plat::close(fd);
+  EXPECT_TRUE(std::filesystem::exists(board.dir() + "/card/CH1/event/a.vdd"));
+  struct stat st;
+  EXPECT_EQ(plat::stat("/mnt/log/CH1/EVENT/A.VDD", &st), 0);
+  plat::umount("/mnt/log");
+}
+
 TEST_F(SimPlatformTest, CommandsAreCarriedOutByNameAndUnknownOnesRefused) {
   std::vector<std::string> seen;
   sim::addCommand("mkdosfs", [&](const std::vector<std::string>& argv) {

@@ -21,6 +21,7 @@ struct TestCard::Fs : public sim::Filesystem {
     return 0;
   }
   int umount() override { return 0; }
+  bool foldsCase() const override { return true; }  // a FAT card: the program's ch1 is CH1
   int statfs(struct statfs* st) override {
     uint64_t usedK = 0;
     std::error_code ec;
@@ -44,8 +45,6 @@ TestCard::TestCard(uint64_t capacityK) : fs_(std::make_shared<Fs>()) {
   fs::create_directories(fs_->dir + "/CH1/event");
   fs::create_directories(fs_->dir + "/CH1/normal");
   fs::create_directories(fs_->dir + "/config");
-  // The FAT card ignores case: the program names the channel folder ch1.
-  fs::create_directory_symlink("CH1", fs_->dir + "/ch1");
   sim::addMountSource(SD_PARTITION_DEVICE, fs_);
   sim::mountFs(SD_PARTITION_DEVICE, SD_MOUNT_POINT, "vfat", 0);
 }

@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <map>
 #include <mutex>
+#include <dirent.h>
+#include <strings.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 
 #include "platform/sim/devices.h"
 
@@ -92,10 +95,41 @@ std::string normaliseBoardPath(const char* path) {
   return out.empty() ? "/" : out;
 }
 
+namespace {
+
+// Appends each component of `rest` ("/a/b") to `dir`, taking an existing entry whose name differs
+// only in case when there is no exact one: a FAT card finds "ch1" when it holds "CH1".
+std::string foldCase(std::string dir, const std::string& rest) {
+  size_t i = 0;
+  while (i < rest.size()) {
+    size_t j = rest.find('/', i + 1);
+    if (j == std::string::npos) j = rest.size();
+    std::string name = rest.substr(i + 1, j - i - 1);
+    std::string exact = dir + "/" + name;
+    struct stat st;
+    if (::lstat(exact.c_str(), &st) != 0) {
+      if (DIR* d = ::opendir(dir.c_str())) {
+        while (struct dirent* e = ::readdir(d)) {
+          if (strcasecmp(e->d_name, name.c_str()) == 0) {
+            name = e->d_name;
+            break;
+          }
+        }
+        ::closedir(d);
+      }
+    }
+    dir += "/" + name;
+    i = j;
+  }
+  return dir;
+}
+
+}  // namespace
+
 std::string hostPath(const char* boardPath) {
   std::string path = normaliseBoardPath(boardPath);
   BoardState& b = board();
-  std::lock_guard<std::mutex> lock(b.mutex);
+  std::unique_lock<std::mutex> lock(b.mutex);
   const MountEntry* best = nullptr;
   size_t bestLen = 0;
   for (const auto& [target, entry] : b.mounts) {
@@ -104,8 +138,12 @@ std::string hostPath(const char* boardPath) {
       bestLen = target.size();
     }
   }
-  if (best) return best->hostDir + path.substr(bestLen == 1 ? 0 : bestLen);
-  return b.dir + "/rootfs" + (path == "/" ? "" : path);
+  if (!best) return b.dir + "/rootfs" + (path == "/" ? "" : path);
+  std::string rest = path.substr(bestLen == 1 ? 0 : bestLen);
+  std::string dir = best->hostDir;
+  bool fold = best->fs->foldsCase();
+  lock.unlock();  // the look-ups below touch the PC's file system only
+  return fold ? foldCase(dir, rest) : dir + rest;
 }
 
 void addMountSource(const std::string& source, std::shared_ptr<Filesystem> fs) {

@@ -39,6 +39,9 @@ class Filesystem {
   virtual int umount() = 0;
   // Space figures for statfs; return 1 to fill `st` yourself, 0 to use the PC's statfs.
   virtual int statfs(struct statfs* st) { (void)st; return 0; }
+  // True when names are found whatever their case, as on FAT, while the PC directory that holds
+  // the files is case-sensitive (a plain directory standing in for a FAT card).
+  virtual bool foldsCase() const { return false; }
 };
 
 // A mount source: the device path ("/dev/sda1") or the name ("ramfs") the program mounts.
