@@ -9,7 +9,7 @@ bool isDataRegister(uint32_t offset) { return offset < kType && offset % 8 == 0;
 
 uint32_t inputMask(uint32_t function) {
   uint32_t mask = 0;
-  for (int pin = 0; pin < 16; ++pin) {
+  for (int pin = 0; pin < 8; ++pin) {  // eight pins a port
     if (((function >> (2 * pin)) & 3) == 0) mask |= 1u << pin;
   }
   return mask;
