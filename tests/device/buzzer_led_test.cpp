@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "device/buzzer_led.h"
@@ -115,11 +116,12 @@ TEST_F(BuzzerLed, CodesWithoutAPatternAreRememberedAndSendNothing) {
 }
 
 TEST_F(BuzzerLed, AFailingRequestSkipsTheRestOfThePattern) {
-  tima->answer([n = 0](unsigned long, uintptr_t) mutable { return ++n == 2 ? -EIO : 0L; });
+  auto n = std::make_shared<int>(0);
+  tima->answer([n](unsigned long, uintptr_t) { return ++*n == 2 ? -EIO : 0L; });
   ConsoleCapture console;
   EXPECT_EQ(BuzzerLedCtrl(BZLED_SDFAILURE), -1);
   EXPECT_EQ(sent().size(), 2u);  // buzzer, LED 1; LED 2 never sent
-  EXPECT_NE(console.text().find("Fail to get index for /dev/tima0."), std::string::npos);
+  EXPECT_NE(console.text().find("Fail to get index for /dev/tima0."), std::string::npos) << console.text();
 }
 
 TEST_F(BuzzerLed, OpenAndCloseAndCallsAroundThem) {
