@@ -229,9 +229,10 @@ void failAllocations(int skip, int count) {
 }
 
 int sleepingTasks() {
+  int64_t now = sim::Clock::elapsed();
   std::lock_guard<std::mutex> lock(core().mutex);
   int n = 0;
-  for (task_struct* t : core().tasks) n += t->sleeping.load() > 0 ? 1 : 0;
+  for (task_struct* t : core().tasks) n += t->sleeping.load() > 0 && t->wakeAt.load() > now ? 1 : 0;
   return n;
 }
 
@@ -259,6 +260,7 @@ bool allocationFails() {
 template <class Pred>
 void sleepUntil(task_struct* task, std::unique_lock<std::mutex>& lock, int64_t deadline, bool interruptible,
                 Pred woken) {
+  task->wakeAt.store(deadline);
   task->sleeping.fetch_add(1);
   if (interruptible) task->interruptible.fetch_add(1);
   sim::Clock::waitUntil(lock, sleepCondition(), deadline, [&] {

@@ -20,6 +20,7 @@ struct task_struct {
   std::atomic<bool> sigpending{false};
   std::atomic<int> sleeping{0};       // in a kernel sleep now
   std::atomic<int> interruptible{0};  // ... one that a signal ends
+  std::atomic<int64_t> wakeAt{0};     // elapsed time at which the current sleep ends by itself
 };
 
 namespace sim::kernel {

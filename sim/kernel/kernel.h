@@ -138,7 +138,8 @@ bool copyFromUser(void* to, uintptr_t from, size_t length);
 void failAllocations(int skip, int count);
 // The next `count` ioremap calls after `skip` successful ones return null.
 void failIoremaps(int skip, int count);
-// Tasks sleeping in the kernel now (in a wait queue, on a semaphore or in a delay).
+// Tasks sleeping in the kernel now (in a wait queue, on a semaphore or in a delay) whose sleep
+// does not end by itself before the clock moves on.
 int sleepingTasks();
 
 }  // namespace sim::kernel

@@ -38,8 +38,18 @@ class IoBoardTest : public ::testing::Test {
   // Moves the clock on by kernel ticks (10 ms), running the models' events on the way.
   void ticks(int n) { io->events().advance(n * 10 * sim::kNsPerMs); }
 
-  // Waits (real time) until `n` tasks sleep in the kernel.
+  // Waits (real time) until `n` threads sleep on the simulated clock (in the kernel or not).
   static bool sleeping(int n) {
+    for (int i = 0; i < 5000; ++i) {
+      if (sim::Clock::sleepers() >= n) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  }
+
+  // Waits (real time) until `n` tasks sleep in the kernel with time left in their sleep: a
+  // reader that the clock has moved past is not waiting yet.
+  static bool waitingInKernel(int n) {
     for (int i = 0; i < 5000; ++i) {
       if (sim::kernel::sleepingTasks() >= n) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
