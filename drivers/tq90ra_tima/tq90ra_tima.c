@@ -17,6 +17,7 @@
 #include <asm/io.h>
 #include <asm/uaccess.h>
 #include <asm/semaphore.h>
+#include <asm/system.h>
 
 #define TIMA_NAME "tima"
 #define TIMA_MAJOR 125
@@ -133,10 +134,13 @@ static void tima_blink(const TIMA_BLINK_REQ *req)
 	u32 c = req->channel;
 	/* Any non-zero start level means on: other values would reach other bits of port C. */
 	u32 level = req->start_level ? 1 : 0;
+	unsigned long flags;
 
 	if (c >= TIMA_CHANNELS)
 		return;
 	ch = &g_tima_module->channel[c];
+	/* The tick changes the same record and pins: it must not see the request half done. */
+	local_irq_save(flags);
 	ch->counter = 0;
 	ch->continuous = req->continuous;
 	ch->count = req->count;
@@ -148,6 +152,7 @@ static void tima_blink(const TIMA_BLINK_REQ *req)
 		tima_gpioc_mode(0, level ? TIMA_PIN_TONE : TIMA_PIN_GPIO);
 	else
 		tima_gpioc_mode(c, TIMA_PIN_GPIO);
+	local_irq_restore(flags);
 }
 
 static int tima_reg_ok(u32 offset)
@@ -244,8 +249,10 @@ static const struct file_operations tima_fops = {
 
 static void tima_channels_reset(u32 leds_continuous)
 {
+	unsigned long flags;
 	int c;
 
+	local_irq_save(flags);
 	for (c = 0; c < TIMA_CHANNELS; c++) {
 		TIMA_CHANNEL *ch = &g_tima_module->channel[c];
 
@@ -259,6 +266,7 @@ static void tima_channels_reset(u32 leds_continuous)
 		tima_gpioc_out(c, 0);
 		tima_gpioc_mode(c, TIMA_PIN_GPIO);
 	}
+	local_irq_restore(flags);
 }
 
 static int __init tima_module_init(void)

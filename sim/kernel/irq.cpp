@@ -9,6 +9,7 @@
 
 #include "kernel/include/linux/interrupt.h"
 #include "kernel/include/linux/irq.h"
+#include "kernel/include/linux/irqflags.h"
 #include "kernel/include/linux/kernel.h"
 
 namespace sim::kernel {
@@ -134,5 +135,14 @@ void enable_irq(unsigned int irq) {
 }
 
 int in_interrupt(void) { return gInInterrupt > 0 ? 1 : 0; }
+
+unsigned long simk_local_irq_save(void) {
+  irqs().context.lock();
+  return 1;
+}
+
+void simk_local_irq_restore(unsigned long flags) {
+  if (flags) irqs().context.unlock();
+}
 
 }  // extern "C"
