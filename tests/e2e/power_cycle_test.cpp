@@ -85,7 +85,7 @@ TEST_F(PowerCycle, NoCardRecPressPowerCutAndRecovery) {
   EXPECT_NEAR(lines[press].t, 20, 0.5);
   size_t cleared = find(lines, press, "pattern", "\"clear_sdfailure\"");
   ASSERT_LT(cleared, lines.size());
-  EXPECT_LT(lines[cleared].t - lines[press].t, 0.5);
+  EXPECT_LT(lines[cleared].t - lines[press].t, 1.0);
 
   size_t cut = find(lines, cleared, "power", "false");
   ASSERT_LT(cut, lines.size());
@@ -95,7 +95,7 @@ TEST_F(PowerCycle, NoCardRecPressPowerCutAndRecovery) {
   std::string text = lines[shutdown].text;
   ASSERT_TRUE(std::regex_search(text, m, std::regex("charging time = ([0-9]+)sec")));
   EXPECT_LT(std::stoi(m[1]), 105);
-  EXPECT_LT(lines[shutdown].t - lines[cut].t, 1.5);  // two low polls, 250 ms apart
+  EXPECT_LT(lines[shutdown].t - lines[cut].t, 2.0);  // two low polls, 250 ms apart
   size_t off = find(lines, shutdown, "pattern", "\"poweroff\"");
   ASSERT_LT(off, lines.size());
 
@@ -104,7 +104,7 @@ TEST_F(PowerCycle, NoCardRecPressPowerCutAndRecovery) {
   EXPECT_EQ(find(lines, off, "board-off"), lines.size()) << "the board died before the supply came back";
   size_t reboot = find(lines, back, "reboot");
   ASSERT_LT(reboot, lines.size());
-  EXPECT_LT(lines[reboot].t - lines[back].t, 1);
+  EXPECT_LT(lines[reboot].t - lines[back].t, 2.0);  // the next poll of the line
   size_t second = find(lines, reboot, "boot", "\"boot\":2");
   ASSERT_LT(second, lines.size());
   EXPECT_LT(find(lines, second, "pattern", "\"sdfailure\""), lines.size());
