@@ -167,4 +167,34 @@ TEST_F(Rtc, OneOpenerAndTheLayerChecksTheRecord) {
   EXPECT_NE(sim::kernel::logText().find("[RTC]: Unregister RTC driver"), std::string::npos);
 }
 
+TEST_F(Rtc, WithoutTheChipOnTheBusTheClockCannotBeRead) {
+  // Taken off the bus after the driver found it: the transfer gets no acknowledge.
+  sim::kernel::detachI2cDevice(sim::Ds1337Model::kBus, sim::Ds1337Model::kAddress);
+  RtcTime t{};
+  EXPECT_EQ(plat::ioctl(fd, RTC_RD, &t), -1);
+  EXPECT_EQ(errno, EREMOTEIO);
+  plat::close(fd);
+  fd = -1;
+  // Not there when the driver probes: no client, so the driver has no clock for bus 0.
+  ASSERT_EQ(sim::kernel::rmmod("tq90ra_rtc"), 0);
+  ASSERT_EQ(sim::kernel::rmmod("ds1337"), 0);
+  ASSERT_EQ(sim::kernel::insmod("ds1337"), 0);
+  ASSERT_EQ(sim::kernel::insmod("tq90ra_rtc"), 0);
+  fd = plat::open("/dev/rtc", O_RDWR);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(plat::ioctl(fd, RTC_RD, &t), -1);
+  EXPECT_EQ(errno, ENODEV);
+  // Back on the bus, a driver loaded now finds it again.
+  plat::close(fd);
+  fd = -1;
+  sim::kernel::attachI2cDevice(sim::Ds1337Model::kBus, sim::Ds1337Model::kAddress,
+                               std::shared_ptr<sim::Ds1337Model>(&io->rtc(), [](sim::Ds1337Model*) {}));
+  ASSERT_EQ(sim::kernel::rmmod("tq90ra_rtc"), 0);
+  ASSERT_EQ(sim::kernel::rmmod("ds1337"), 0);
+  ASSERT_EQ(sim::kernel::insmod("ds1337"), 0);
+  ASSERT_EQ(sim::kernel::insmod("tq90ra_rtc"), 0);
+  fd = plat::open("/dev/rtc", O_RDWR);
+  EXPECT_EQ(get().mday, 1);
+}
+
 }  // namespace
