@@ -1,14 +1,17 @@
 // The list of the board's parts. Each subsystem of the simulated board adds its model here.
+#include "board/tq90ra_board.h"
 #include "board_model.h"
+#include "camera_model.h"
 #include "card_model.h"
 #include "card_runner.h"
 #include "flash_model.h"
-#include "camera_model.h"
 
 namespace sim {
 
 std::vector<std::unique_ptr<BoardModel>> createBoardModels() {
   std::vector<std::unique_ptr<BoardModel>> models;
+  // First: it boots the kernel, whose modules the later parts build on.
+  models.push_back(makeTq90raBoardModel());
   models.push_back(std::make_unique<FlashModel>());
   models.push_back(std::make_unique<CardModel>());
   models.push_back(makeCameraBoardModel());  // /dev/cam0
@@ -17,6 +20,7 @@ std::vector<std::unique_ptr<BoardModel>> createBoardModels() {
 
 std::vector<std::unique_ptr<RunnerExtension>> createRunnerExtensions() {
   std::vector<std::unique_ptr<RunnerExtension>> extensions;
+  extensions.push_back(makeHeldButtonsExtension());
   extensions.push_back(std::make_unique<CardRunnerExtension>());
   extensions.push_back(makeCameraRunnerOptions());  // --cam-frame-kb
   return extensions;

@@ -35,7 +35,9 @@ constexpr int64_t kStopTimeoutRealNs = 60 * kNsPerSec;
 volatile sig_atomic_t gInterrupted = 0;
 void onInterrupt(int) { gInterrupted = 1; }
 
-// Copies the board's console (its stdout and stderr) to our stdout and DIR/console.log.
+// Copies the board's console (its stdout and stderr) to our stdout and DIR/console.log. The
+// program marks its important events with "@@" after the trace tag; those lines go to the
+// timeline too.
 class Console {
  public:
   void open(const std::string& path) { log_ = fopen(path.c_str(), "a"); }
@@ -47,6 +49,7 @@ class Console {
       fwrite(data, 1, n, log_);
       fflush(log_);
     }
+    markImportant(data, n);
   }
   void note(const std::string& text) {
     std::string line = "[sim] " + text + "\n";
@@ -67,8 +70,19 @@ class Console {
   }
 
  private:
+  void markImportant(const char* data, size_t n) {
+    partial_.append(data, n);
+    size_t start = 0;
+    for (size_t end; (end = partial_.find('\n', start)) != std::string::npos; start = end + 1) {
+      std::string line = partial_.substr(start, end - start);
+      if (line.find(": @@") != std::string::npos) TimelineEvent("console").add("text", line).emit();
+    }
+    partial_.erase(0, start);
+  }
+
   std::mutex mutex_;
   FILE* log_ = nullptr;
+  std::string partial_;  // the console's last line until it ends
 };
 
 Console gConsole;

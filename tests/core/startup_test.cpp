@@ -32,7 +32,7 @@ TEST_F(StartupTest, WithoutTheTimerDeviceStartUpFailsBeforeTouchingTheCard) {
 }
 
 TEST_F(StartupTest, ACardThatIsMissingOrTooSmallIsRefusedWithTheFailurePattern) {
-  auto tima = FakeDevice::install("/dev/tima0", sizeof(TIMA_BLINK_REQ));
+  auto tima = FakeDevice::create("/dev/tima0", sizeof(TIMA_BLINK_REQ));
   {
     testing_board::ConsoleCapture console;
     EXPECT_EQ(InitRecorder(), -1);

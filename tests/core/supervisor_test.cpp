@@ -151,7 +151,7 @@ TEST_F(SupervisorTest, TrgsetMasksEachSourceInEventModeOnly) {
 }
 
 TEST_F(SupervisorTest, RecPressOnAFailedCardShowsClearSdFailureInsteadOfTriggering) {
-  auto tima = FakeDevice::install("/dev/tima0", sizeof(TIMA_BLINK_REQ));
+  auto tima = FakeDevice::create("/dev/tima0", sizeof(TIMA_BLINK_REQ));
   ASSERT_EQ(BuzzerLedOpen(), 0);
   gSDFailed = 1;
   recPress(10);
@@ -301,9 +301,9 @@ TEST_F(SupervisorTest, NewSettingsAreReadAgainAndAnnounced) {
 }
 
 TEST_F(SupervisorTest, GpsTimeIsWrittenToTheClockWithRetries) {
-  auto rtc = FakeDevice::install("/dev/rtc", sizeof(RTC_TIME));
+  auto rtc = FakeDevice::create("/dev/rtc", sizeof(RTC_TIME));
   int calls = 0;
-  rtc->onRequest([&](unsigned long, void*) { return ++calls < 3 ? -EIO : 0; });
+  rtc->answer([&](unsigned long, uintptr_t) -> long { return ++calls < 3 ? -EIO : 0; });
   deliver(MOD_GPS, MSG_SET_GPS_TIME, static_cast<uint32_t>(kStartSecond + 3600));
   ASSERT_EQ(calls, 3) << "retried until one write succeeds";
   RTC_TIME written = argAs<RTC_TIME>(rtc->requests().back());

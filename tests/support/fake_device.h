@@ -1,7 +1,8 @@
-// A device node for tests: records every request with a copy of its argument and answers from
-// a script, so program code can be exercised without the driver behind it.
+// A device node whose requests a test scripts and records: each request is answered by the
+// test's function (a count or a negative errno), and kept with the moment it came.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sim/clock.h"
 #include "platform/sim/devices.h"
 
 namespace testing_board {
@@ -18,44 +20,92 @@ class FakeDevice : public std::enable_shared_from_this<FakeDevice> {
  public:
   struct Request {
     unsigned long code;
-    std::vector<uint8_t> arg;  // the argument record as the program passed it
+    std::vector<uint8_t> argument;  // the bytes the argument pointed to (argumentSize of them)
+    int64_t elapsed;
   };
-  // Decides a request's result (>= 0 or -errno); may fill the argument record.
-  using Handler = std::function<long(unsigned long code, void* arg)>;
+  using Answer = std::function<long(unsigned long code, uintptr_t arg)>;
 
-  // Registers the node at `path`; `argSize(code)` tells how many bytes of the argument to keep.
-  static std::shared_ptr<FakeDevice> install(const std::string& path, size_t argBytes);
+  FakeDevice(std::string path, size_t argumentSize) : path_(std::move(path)), argumentSize_(argumentSize) {}
 
-  void onRequest(Handler h) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    handler_ = std::move(h);
+  void install() { sim::addDeviceNode(path_, std::make_shared<Node>(shared_from_this())); }
+  // A new device, installed at `path`.
+  static std::shared_ptr<FakeDevice> create(std::string path, size_t argumentSize) {
+    auto device = std::make_shared<FakeDevice>(std::move(path), argumentSize);
+    device->install();
+    return device;
   }
-  std::vector<Request> requests() {
+  void answer(Answer a) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answer_ = std::move(a);
+  }
+  std::vector<Request> requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
+  }
+  size_t count() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_.size();
   }
   void clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.clear();
   }
-  int opens() const { return opens_; }
-
-  long request(unsigned long code, uintptr_t arg);
-  void opened() { ++opens_; }
+  int opens() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return opens_;
+  }
 
  private:
-  size_t argBytes_ = 0;
-  std::mutex mutex_;
-  Handler handler_;
+  long request(unsigned long code, uintptr_t arg) {
+    Answer a;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      Request r{code, std::vector<uint8_t>(argumentSize_), sim::Clock::elapsed()};
+      if (arg != 0) std::memcpy(r.argument.data(), reinterpret_cast<const void*>(arg), argumentSize_);
+      requests_.push_back(std::move(r));
+      a = answer_;
+    }
+    return a ? a(code, arg) : 0;
+  }
+
+  class File : public sim::DeviceFile {
+   public:
+    explicit File(std::shared_ptr<FakeDevice> d) : device_(std::move(d)) {}
+    long ioctl(unsigned long request, uintptr_t arg) override { return device_->request(request, arg); }
+
+   private:
+    std::shared_ptr<FakeDevice> device_;
+  };
+
+  class Node : public sim::DeviceNode {
+   public:
+    explicit Node(std::shared_ptr<FakeDevice> d) : device_(std::move(d)) {}
+    int open(int, std::unique_ptr<sim::DeviceFile>* file) override {
+      {
+        std::lock_guard<std::mutex> lock(device_->mutex_);
+        ++device_->opens_;
+      }
+      *file = std::make_unique<File>(device_);
+      return 0;
+    }
+
+   private:
+    std::shared_ptr<FakeDevice> device_;
+  };
+
+  std::string path_;
+  size_t argumentSize_;
+  mutable std::mutex mutex_;
   std::vector<Request> requests_;
+  Answer answer_;
   int opens_ = 0;
 };
 
-// The words of a recorded request's argument.
+// The argument record of a recorded request.
 template <typename T>
 T argAs(const FakeDevice::Request& r) {
   T value{};
-  memcpy(&value, r.arg.data(), std::min(sizeof value, r.arg.size()));
+  std::memcpy(&value, r.argument.data(), std::min(sizeof value, r.argument.size()));
   return value;
 }
 

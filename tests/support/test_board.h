@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 namespace testing_board {
@@ -39,6 +40,7 @@ class ConsoleCapture {
   ConsoleCapture() { ::testing::internal::CaptureStdout(); }
   std::string text() {
     if (!done_) {
+      fflush(stdout);  // traces are buffered when stdout is not a terminal
       text_ = ::testing::internal::GetCapturedStdout();
       done_ = true;
     }

@@ -1,0 +1,221 @@
+#include "board/tq90ra_board.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "board/timeline.h"
+#include "kernel/kernel.h"
+#include "platform/sim/board.h"
+#include "platform/sim/clock.h"
+
+SIMK_DECLARE_MODULE(ds1337)
+SIMK_DECLARE_MODULE(tq90ra_gpio)
+SIMK_DECLARE_MODULE(tq90ra_tima)
+SIMK_DECLARE_MODULE(tq90ra_timb)
+SIMK_DECLARE_MODULE(tq90ra_sysc)
+SIMK_DECLARE_MODULE(tq90ra_rtc)
+
+namespace sim {
+namespace {
+
+struct Node {
+  const char* path;
+  unsigned major, minor;
+};
+
+// The board's device files (made by its start-up script, not by the modules).
+const Node kNodes[] = {
+    {"/dev/gpio13", 241, 13}, {"/dev/gpio14", 241, 14}, {"/dev/gpio15", 241, 15},
+    {"/dev/tima0", 125, 0},   {"/dev/sysc", 240, 103},  {"/dev/rtc", 10, 135},
+};
+
+constexpr unsigned kTimaMajor = 125;
+constexpr unsigned kBlinkRequest = 0x40187805;
+
+int pinOf(Tq90raBoard::Button b) { return b == Tq90raBoard::Button::Rec ? GpioModel::kRecPin : GpioModel::kResetPin; }
+const char* nameOf(Tq90raBoard::Button b) { return b == Tq90raBoard::Button::Rec ? "rec" : "reset"; }
+
+}  // namespace
+
+const std::vector<std::string>& Tq90raBoard::moduleOrder() {
+  static const std::vector<std::string> order = {"ds1337",      "tq90ra_gpio", "tq90ra_tima",
+                                                 "tq90ra_timb", "tq90ra_sysc", "tq90ra_rtc"};
+  return order;
+}
+
+Tq90raBoard::Tq90raBoard(const Options& options)
+    : gpio_(std::make_shared<GpioModel>()),
+      timerA_(std::make_shared<TimerAModel>(events_)),
+      timerB_(std::make_shared<TimerBModel>()),
+      sysc_(std::make_shared<SyscModel>()),
+      rtc_(std::make_shared<Ds1337Model>(options.rtcStatePath)) {
+  kernel::reset();
+  for (const kernel::ModuleEntry& m :
+       {SIMK_MODULE_ENTRY(ds1337), SIMK_MODULE_ENTRY(tq90ra_gpio), SIMK_MODULE_ENTRY(tq90ra_tima),
+        SIMK_MODULE_ENTRY(tq90ra_timb), SIMK_MODULE_ENTRY(tq90ra_sysc), SIMK_MODULE_ENTRY(tq90ra_rtc)}) {
+    kernel::defineModule(m);
+  }
+  kernel::mapRegisters(GpioModel::kPhys, GpioModel::kSize, gpio_);
+  kernel::mapRegisters(TimerAModel::kPhys, TimerAModel::kSize, timerA_);
+  kernel::mapRegisters(TimerBModel::kPhys, TimerBModel::kSize, timerB_);
+  kernel::mapRegisters(SyscModel::kPhys, SyscModel::kSize, sysc_);
+  kernel::addI2cAdapter(kI2cBus, "tq90ra-i2c");
+  kernel::attachI2cDevice(kI2cBus, Ds1337Model::kAddress, rtc_);
+
+  gpio_->setInput(GpioModel::kInputPort, GpioModel::kRecPin, !options.recHeld);
+  gpio_->setInput(GpioModel::kInputPort, GpioModel::kResetPin, !options.resetHeld);
+  gpio_->setInput(GpioModel::kInputPort, GpioModel::kPowerFailPin, options.supplyPresent);
+  gpio_->onPortC([this](uint32_t, uint32_t) { updateSignals(); });
+  timerB_->onChange([this] { updateSignals(); });
+  kernel::observeIoctl(kTimaMajor, 0, [this](unsigned cmd, uintptr_t arg, long result) {
+    uint32_t words[6];
+    if (cmd != kBlinkRequest || arg == 0 || !kernel::copyFromUser(words, arg, sizeof words)) return;
+    signals_.requested({words[0], words[1], words[2], words[3], words[4], words[5]}, result);
+  });
+
+  for (const std::string& name : moduleOrder()) {
+    int result = kernel::insmod(name);
+    if (result != 0) loadFailures_.emplace_back(name, result);
+  }
+  for (const Node& n : kNodes) kernel::makeNode(n.path, n.major, n.minor);
+}
+
+Tq90raBoard::~Tq90raBoard() {
+  events_.stopThread();
+  kernel::reset();
+}
+
+void Tq90raBoard::updateSignals() {
+  signals_.pinsChanged(gpio_->reg(GpioModel::kPortC), gpio_->reg(GpioModel::kPortC + 4), timerB_->toneHz(0) > 0);
+}
+
+void Tq90raBoard::setButton(Button button, bool pressed) {
+  gpio_->setInput(GpioModel::kInputPort, pinOf(button), !pressed);
+  TimelineEvent("button").add("button", nameOf(button)).add("state", pressed ? "pressed" : "released").emit();
+}
+
+void Tq90raBoard::press(Button button) {
+  setButton(button, true);
+  events_.after(kPressNs, [this, button] { setButton(button, false); });
+}
+
+void Tq90raBoard::setSupply(bool present) {
+  gpio_->setInput(GpioModel::kInputPort, GpioModel::kPowerFailPin, present);
+}
+
+// ---- recorder-sim --------------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kHeldRec = "held-rec";
+constexpr const char* kHeldReset = "held-reset";
+
+bool buttonOf(const std::string& word, Tq90raBoard::Button* b) {
+  if (word == "rec") {
+    *b = Tq90raBoard::Button::Rec;
+  } else if (word == "reset") {
+    *b = Tq90raBoard::Button::Reset;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+class Tq90raBoardModel : public BoardModel {
+ public:
+  const char* name() const override { return "tq90ra-io"; }
+  std::vector<std::string> actions() const override { return {"press", "hold", "release", "rtc"}; }
+
+  void boot(const BoardConfig& config) override {
+    kernel::setLogSink([this](const std::string& line) { logLine(line); });
+    log_ = fopen((config.boardDir + "/kernel.log").c_str(), "a");
+    if (log_) fprintf(log_, "---- boot %d\n", config.bootNumber);
+    Tq90raBoard::Options o;
+    o.rtcStatePath = config.boardDir + "/ds1337.rtc";
+    o.supplyPresent = config.supplyPresent;
+    o.resetHeld = config.option(kHeldReset) == "1";
+    o.recHeld = config.option(kHeldRec) == "1";
+    board_ = std::make_unique<Tq90raBoard>(o);
+    for (const auto& [module, error] : board_->loadFailures()) {
+      boardNote("insmod %s failed: %d", module.c_str(), error);
+    }
+    if (o.resetHeld) boardNote("the reset button is held");
+    board_->events().startThread();
+  }
+
+  bool act(const std::vector<std::string>& words) override {
+    Tq90raBoard::Button b;
+    if (words[0] == "rtc") return rtcAction(words);
+    if (words.size() != 2 || !buttonOf(words[1], &b)) return false;
+    if (words[0] == "press") {
+      board_->press(b);
+    } else {
+      board_->setButton(b, words[0] == "hold");
+    }
+    return true;
+  }
+
+  void supplyChanged(bool present) override {
+    if (board_) board_->setSupply(present);
+  }
+
+ private:
+  // "rtc fail read N" / "rtc fail write N": the clock chip does not answer N times.
+  bool rtcAction(const std::vector<std::string>& words) {
+    if (words.size() != 4 || words[1] != "fail") return false;
+    int n = atoi(words[3].c_str());
+    if (words[2] == "read") {
+      board_->rtc().failReads(n);
+    } else if (words[2] == "write") {
+      board_->rtc().failWrites(n);
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  void logLine(const std::string& line) {
+    int64_t ns = Clock::elapsed();
+    std::lock_guard<std::mutex> lock(logMutex_);
+    printf("[kernel] %s\n", line.c_str());
+    fflush(stdout);
+    if (log_) {
+      fprintf(log_, "[%5lld.%06lld] %s\n", static_cast<long long>(ns / kNsPerSec),
+              static_cast<long long>(ns % kNsPerSec / 1000), line.c_str());
+      fflush(log_);
+    }
+  }
+
+  std::unique_ptr<Tq90raBoard> board_;
+  std::mutex logMutex_;
+  FILE* log_ = nullptr;
+};
+
+class HeldButtons : public RunnerExtension {
+ public:
+  std::vector<std::string> actions() const override { return {"hold", "release"}; }
+
+  bool act(RunnerContext& ctx, const std::vector<std::string>& words) override {
+    Tq90raBoard::Button b;
+    if (words.size() != 2 || !buttonOf(words[1], &b)) return false;
+    const char* key = b == Tq90raBoard::Button::Rec ? kHeldRec : kHeldReset;
+    if (words[0] == "hold") {
+      ctx.options.insert_or_assign(key, std::string(1, '1'));  // not = "1": a false warning of GCC 12
+    } else {
+      ctx.options.erase(key);
+    }
+    if (!ctx.boardRunning) {
+      TimelineEvent("button").add("button", words[1]).add("state", words[0] == "hold" ? "held" : "released").emit();
+    }
+    ctx.sendToBoard(words[0] + " " + words[1]);
+    return true;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<BoardModel> makeTq90raBoardModel() { return std::make_unique<Tq90raBoardModel>(); }
+std::unique_ptr<RunnerExtension> makeHeldButtonsExtension() { return std::make_unique<HeldButtons>(); }
+
+}  // namespace sim

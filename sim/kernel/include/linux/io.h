@@ -1,0 +1,4 @@
+#ifndef _LINUX_IO_H
+#define _LINUX_IO_H
+#include "../asm/io.h"
+#endif
