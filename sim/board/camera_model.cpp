@@ -208,13 +208,12 @@ void CameraDevice::captureOne(int64_t systemNs) {
 void CameraDevice::captureDue() {
   if (!started_) return;
   int64_t elapsedNow = Clock::elapsed();
-  int64_t systemNow = Clock::system();
   // Capture instants are kept on the simulated elapsed clock and stamped with the time of day
   // they had, so a clock set by GPS moves the stamps but never stops or floods the camera.
   if (elapsedNow - nextCaptureElapsed_ > kMaxBacklogNs) nextCaptureElapsed_ = elapsedNow - kMaxBacklogNs;
   int r = rate();
   while (nextCaptureElapsed_ <= elapsedNow) {
-    int64_t stamp = systemNow - (elapsedNow - nextCaptureElapsed_);
+    int64_t stamp = Clock::systemAt(nextCaptureElapsed_);
     captureOne(stamp);
     int64_t nextStamp = nextGridPoint(stamp + 1, r);
     nextCaptureElapsed_ += nextStamp - stamp;
@@ -238,8 +237,9 @@ long CameraDevice::ioctl(unsigned long request, uintptr_t arg) {
     case CAM_JPEG_LOG_START: {
       if (!started_) {
         started_ = true;
-        int64_t systemNow = Clock::system();
-        nextCaptureElapsed_ = Clock::elapsed() + (nextGridPoint(systemNow, rate()) - systemNow);
+        int64_t elapsedNow = Clock::elapsed();
+        int64_t systemNow = Clock::systemAt(elapsedNow);
+        nextCaptureElapsed_ = elapsedNow + (nextGridPoint(systemNow, rate()) - systemNow);
       }
       return 0;
     }

@@ -133,15 +133,28 @@ class Tq90raBoardModel : public BoardModel {
     if (log_) fprintf(log_, "---- boot %d\n", config.bootNumber);
     Tq90raBoard::Options o;
     o.rtcStatePath = config.boardDir + "/ds1337.rtc";
+    bool newChip = access(o.rtcStatePath.c_str(), F_OK) != 0;
     o.supplyPresent = config.supplyPresent;
     o.resetHeld = config.option(kHeldReset) == "1";
     o.recHeld = config.option(kHeldRec) == "1";
     board_ = std::make_unique<Tq90raBoard>(o);
+    if (newChip) setNewChipToWorldTime();
     for (const auto& [module, error] : board_->loadFailures()) {
       boardNote("insmod %s failed: %d", module.c_str(), error);
     }
     if (o.resetHeld) boardNote("the reset button is held");
     board_->events().startThread();
+  }
+
+  // A new board leaves the factory with its clock chip set to the local time of its first
+  // power-on (recorder-sim's --start), as a unit that was set up before it reached its user.
+  void setNewChipToWorldTime() {
+    time_t now = static_cast<time_t>(Clock::world() / kNsPerSec);
+    struct tm local;
+    localtime_r(&now, &local);
+    Ds1337Model::Fields f = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                             local.tm_hour,        local.tm_min,     local.tm_sec};
+    board_->rtc().setChipSeconds(Ds1337Model::secondsOf(f));
   }
 
   bool act(const std::vector<std::string>& words) override {

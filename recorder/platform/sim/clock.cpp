@@ -106,6 +106,12 @@ int64_t Clock::system() {
   return s.worldAtZero + elapsedLocked(s) + s.systemOffset;
 }
 
+int64_t Clock::systemAt(int64_t elapsedNs) {
+  ClockState& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.worldAtZero + elapsedNs + s.systemOffset;
+}
+
 void Clock::setSystem(int64_t ns) {
   ClockState& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);

@@ -39,6 +39,9 @@ class Clock {
   static int64_t elapsed();
   static int64_t world();
   static int64_t system();
+  // The board's time of day at a given elapsed instant (with the time of day as it is set now):
+  // one consistent pair, where two separate calls to elapsed() and system() would drift apart.
+  static int64_t systemAt(int64_t elapsedNs);
   static void setSystem(int64_t ns);
   static void resetSystemToWorld();
   static int64_t worldAtZero();
