@@ -250,6 +250,14 @@ void Runner::boardEnded(int status) {
     return;
   }
   int sig = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  if (sig == SIGINT && stopRequested_) {
+    // The stop signal reached the program after it had given SIGINT back its default action
+    // (at the very end of its shutdown): stopped, as on the board.
+    TimelineEvent("program-end").add("signal", sig).emit();
+    gConsole.note("the program ended on the stop signal");
+    done_ = true;
+    return;
+  }
   TimelineEvent("crash").add("signal", sig).emit();
   gConsole.note(std::string("the board process died: ") + strsignal(sig));
   done_ = true;
