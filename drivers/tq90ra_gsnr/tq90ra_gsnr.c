@@ -133,11 +133,7 @@ static ssize_t gsnr_read(struct file *file, char __user *buffer, size_t count, l
 	/* Whatever ends the sleep (the time, a signal), a sample is taken. */
 	wait_event_interruptible_timeout(dev->wait, dev->data_ready, wait);
 
-	/* Marked failed until the driver fills it, so that a sensor that no client answers for
-	 * never hands out the previous sample as a fresh one. */
-	sample->x = sample->y = sample->z = GSNR_FAILED_AXIS;
-	if (dev->bma150.client)
-		i2c_clients_command(dev->bma150.client->adapter, BMA150_CMD_READ_SAMPLE, sample);
+	i2c_clients_command(dev->bma150.client->adapter, BMA150_CMD_READ_SAMPLE, sample);
 	if (gsnr_sample_failed(sample)) {
 		printk("G Sensor I2C Read failed..\n");
 		up(&dev->read_sem);

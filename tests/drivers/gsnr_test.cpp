@@ -240,6 +240,12 @@ TEST_F(GsnrDriver, Requests) {
     EXPECT_EQ(setConfig(fd, hz, 3), 0);
     EXPECT_EQ(gs->chip().bandwidthHz(), hz);
   }
+
+  // A wait below 0 is none, as the scheduler takes it: the read samples at once.
+  EXPECT_EQ(setConfig(fd, 25, -1), 0);
+  auto now = readAsync(fd);
+  ASSERT_EQ(now.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+  EXPECT_EQ(now.get().result, 6);
 }
 
 TEST_F(GsnrDriver, TheBandwidthShapesTheSamples) {
