@@ -230,6 +230,10 @@ static ssize_t gpio_read(struct file *file, char __user *buffer, size_t count, l
 			result = wait_event_interruptible_timeout(gp_gpio_module->wait[n],
 								  gp_gpio_module->intr_seen[n],
 								  GPIO_READ_TIMEOUT);
+		/* An edge that came as the time ran out is still an edge of this read: the next
+		 * read forgets it, so reporting 0 would lose the press. */
+		if (result == 0 && gp_gpio_module->intr_seen[n])
+			result = 1;
 	} else {
 		if (gp_gpio_module->intr_seen[n])
 			result = 1;

@@ -42,6 +42,24 @@ constexpr double kRoadNoise[3] = {8, 8, 15};
 
 double toneAxis(const Tone& t, int axis) { return axis == 0 ? t.x : axis == 1 ? t.y : t.z; }
 
+// How long a pulse still shows after it ended: the sensor's low-pass lets it die away over a few
+// time constants (6.4 ms at its narrowest bandwidth of 25 Hz).
+constexpr int64_t kPulseTailNs = 100 * kNsPerMs;
+
+// A half-sine pulse of height 1 and length d, u after its start, as a first-order low-pass with
+// time constant tau passes it (the response of y' = (p - y) / tau, in closed form).
+double filteredHalfSine(int64_t uNs, int64_t dNs, double tau) {
+  if (uNs < 0) return 0;
+  double d = toSeconds(dNs);
+  double w = kPi / d;
+  double a = w * tau;
+  double scale = 1.0 / (1.0 + a * a);
+  auto during = [&](double t) { return scale * (std::sin(w * t) - a * std::cos(w * t) + a * std::exp(-t / tau)); };
+  double u = toSeconds(uNs);
+  if (u <= d) return during(u);
+  return during(d) * std::exp(-(u - d) / tau);
+}
+
 }  // namespace
 
 double AccelMotion::uniform(uint64_t& state) {
@@ -144,9 +162,13 @@ void AccelMotion::advanceTo(int64_t tNs) {
     }
     nextBumpNs_ += secondsNs(-6.0 * std::log(1.0 - uniform(scheduleState_)) + 0.2);
   }
-  while (!bumps_.empty() && bumps_.front().startNs + bumps_.front().durationNs <= tNs) bumps_.pop_front();
+  while (!bumps_.empty() && bumps_.front().startNs + bumps_.front().durationNs + kPulseTailNs <= tNs) {
+    bumps_.pop_front();
+  }
   shocks_.erase(std::remove_if(shocks_.begin(), shocks_.end(),
-                               [&](const AccelShock& s) { return s.startNs + s.durationMs * kNsPerMs <= tNs; }),
+                               [&](const AccelShock& s) {
+                                 return s.startNs + s.durationMs * kNsPerMs + kPulseTailNs <= tNs;
+                               }),
                 shocks_.end());
 }
 
@@ -168,6 +190,8 @@ double AccelMotion::gradeAt(int64_t tNs) const {
   return gradeFrom_ + (gradeTo_ - gradeFrom_) * std::clamp(f, 0.0, 1.0);
 }
 
+double AccelMotion::timeConstant() const { return 1.0 / (2 * kPi * options_.bandwidthHz); }
+
 double AccelMotion::attenuation(double hz) const {
   double ratio = hz / options_.bandwidthHz;
   return 1.0 / std::sqrt(1.0 + ratio * ratio);
@@ -186,9 +210,7 @@ double AccelMotion::vibration(int axis, int64_t tNs) {
   v += tone(kBodyBounce, 0) + tone(kBodyRoll, 1) + tone(kWheelHop, 2) + tone(kEngineDriving, 3);
   v += kRoadNoise[axis] * std::sqrt(std::min(bw, 150.0) / 25.0) * gaussian(noiseState_);
   for (const Bump& b : bumps_) {
-    int64_t u = tNs - b.startNs;
-    if (u < 0 || u >= b.durationNs) continue;
-    double pulse = std::sin(kPi * static_cast<double>(u) / static_cast<double>(b.durationNs));
+    double pulse = filteredHalfSine(tNs - b.startNs, b.durationNs, timeConstant());
     if (axis == 2) v += b.z * pulse;
     if (axis == 0) v += b.x * pulse;
   }
@@ -198,11 +220,8 @@ double AccelMotion::vibration(int axis, int64_t tNs) {
 double AccelMotion::shockAt(int axis, int64_t tNs) {
   double v = 0;
   for (const AccelShock& s : shocks_) {
-    int64_t u = tNs - s.startNs;
-    int64_t d = s.durationMs * kNsPerMs;
-    if (u < 0 || u >= d) continue;
     int peak = axis == 0 ? s.peakX : axis == 1 ? s.peakY : s.peakZ;
-    v += peak * std::sin(kPi * static_cast<double>(u) / static_cast<double>(d));
+    if (peak != 0) v += peak * filteredHalfSine(tNs - s.startNs, s.durationMs * kNsPerMs, timeConstant());
   }
   return v;
 }

@@ -34,6 +34,13 @@ class BoardModel {
   virtual void boot(const BoardConfig& config) { (void)config; }
   // Carries out an action (words[0] is its name); false when the arguments are not understood.
   virtual bool act(const std::vector<std::string>& words) { (void)words; return false; }
+  // Checks an action's arguments before the run starts; false with a message when they do not
+  // make one.
+  virtual bool checkAction(const std::vector<std::string>& words, std::string* error) const {
+    (void)words;
+    (void)error;
+    return true;
+  }
   // The main supply changed (it feeds the power-fail line).
   virtual void supplyChanged(bool present) { (void)present; }
 };

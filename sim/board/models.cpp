@@ -5,6 +5,7 @@
 #include "card_model.h"
 #include "card_runner.h"
 #include "flash_model.h"
+#include "gsensor_board.h"
 
 namespace sim {
 
@@ -12,6 +13,7 @@ std::vector<std::unique_ptr<BoardModel>> createBoardModels() {
   std::vector<std::unique_ptr<BoardModel>> models;
   // First: it boots the kernel, whose modules the later parts build on.
   models.push_back(makeTq90raBoardModel());
+  models.push_back(makeGsensorBoardModel());  // bma150, tq90ra_gsnr, /dev/gsnr
   models.push_back(std::make_unique<FlashModel>());
   models.push_back(std::make_unique<CardModel>());
   models.push_back(makeCameraBoardModel());  // /dev/cam0

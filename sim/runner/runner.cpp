@@ -439,6 +439,20 @@ bool knownAction(const std::string& name) {
   return false;
 }
 
+namespace {
+
+// The arguments of a board action, as the part of the board that carries it out checks them.
+bool boardActionValid(const std::vector<std::string>& words, std::string* error) {
+  for (auto& m : createBoardModels()) {
+    for (const std::string& a : m->actions()) {
+      if (a == words[0]) return m->checkAction(words, error);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 int runRecorderSim(const RunnerOptions& options) {
   std::vector<ScenarioAction> scenario;
   if (!options.scenarioPath.empty()) {
@@ -451,6 +465,10 @@ int runRecorderSim(const RunnerOptions& options) {
       if (!knownAction(a.words[0])) {
         fprintf(stderr, "recorder-sim: %s: line %d: unknown action \"%s\"\n", options.scenarioPath.c_str(), a.line,
                 a.words[0].c_str());
+        return 2;
+      }
+      if (!boardActionValid(a.words, &error)) {
+        fprintf(stderr, "recorder-sim: %s: line %d: %s\n", options.scenarioPath.c_str(), a.line, error.c_str());
         return 2;
       }
     }

@@ -85,6 +85,18 @@ TEST_F(GpioDriver, NonBlockingReadGivesTheTicksLeftWhenTheEdgeComes) {
   plat::close(fd);
 }
 
+TEST_F(GpioDriver, AnEdgeAsTheWaitRunsOutStillCounts) {
+  // The clock runs on past the read's end in one step: the reader, woken by the edge at 95 ms,
+  // runs only when its time is up. The edge is this read's; the next read would forget it.
+  int fd = open("/dev/gpio13");
+  auto result = readAsync(fd);
+  ASSERT_TRUE(sleeping(1));
+  io->events().after(95 * sim::kNsPerMs, [this] { io->setButton(sim::Tq90raBoard::Button::Rec, true); });
+  ticks(30);
+  EXPECT_EQ(result.get(), 1);
+  plat::close(fd);
+}
+
 TEST_F(GpioDriver, BlockingReadWaitsForTheEdgeAndASignalEndsIt) {
   int fd = open("/dev/gpio14", O_RDWR);
   auto pressed = readAsync(fd);

@@ -110,18 +110,20 @@ TEST(AccelMotion, TheSameSeedGivesTheSameDriveAndAnotherSeedAnother) {
 }
 
 TEST(AccelMotion, AShockIsAHalfSineOnTopOfTheMotionAndClipsAtTheRange) {
+  // A long shock, which the sensor's low-pass (time constant 6.4 ms at 25 Hz) only delays.
+  constexpr double kTau = 1.0 / (2 * M_PI * 25);
   AccelMotion m = parked();
   m.sample(0);
-  m.addShock({1000 * kMs, 2500, -1200, 600, 100});
+  m.addShock({1000 * kMs, 2500, -1200, 600, 1000});
   AccelSample before = m.sample(999 * kMs);
-  AccelSample peak = m.sample(1050 * kMs);
-  AccelSample quarter = m.sample(1075 * kMs);
-  AccelSample after = m.sample(1100 * kMs);
+  AccelSample peak = m.sample(1506 * kMs);
+  AccelSample quarter = m.sample(1750 * kMs);
+  AccelSample after = m.sample(2100 * kMs);
   EXPECT_NEAR(before.x, 0, 40);
   EXPECT_NEAR(peak.x - before.x, 2500, 15);
   EXPECT_NEAR(peak.y, -1200, 15);
   EXPECT_NEAR(peak.z, 1600, 15);
-  EXPECT_NEAR(quarter.x - before.x, 2500 * std::sin(0.75 * M_PI), 15);
+  EXPECT_NEAR(quarter.x - before.x, 2500 * std::sin(M_PI * (0.75 - kTau)), 15);
   EXPECT_NEAR(after.x, before.x, 15);
 
   AccelMotion::Options o;
@@ -133,6 +135,28 @@ TEST(AccelMotion, AShockIsAHalfSineOnTopOfTheMotionAndClipsAtTheRange) {
   EXPECT_EQ(clipped.x, 2000);
   EXPECT_EQ(clipped.y, -2000);
   EXPECT_EQ(clipped.z, 2000);
+}
+
+TEST(AccelMotion, TheBandwidthRoundsOffAShortKnockAndDrawsItOut) {
+  // 10 ms of 2000 milli-g: the widest bandwidth passes it, the narrowest halves it and lets it
+  // die away over a few time constants after it ended.
+  auto knock = [](int bandwidth, double* peak, double* tail) {
+    AccelMotion m = parked(bandwidth);
+    m.sample(0);
+    double base = m.sample(1000 * kMs).x;
+    m.addShock({1000 * kMs, 2000, 0, 0, 10});
+    *peak = 0;
+    for (int64_t t = 1000 * kMs; t < 1020 * kMs; t += kMs / 4) *peak = std::max(*peak, m.sample(t).x - base);
+    *tail = m.sample(1020 * kMs).x - base;
+  };
+  double widePeak, wideTail, narrowPeak, narrowTail;
+  knock(1500, &widePeak, &wideTail);
+  knock(25, &narrowPeak, &narrowTail);
+  EXPECT_GT(widePeak, 1900);
+  EXPECT_NEAR(wideTail, 0, 60) << "gone at once, within the noise of the wide bandwidth";
+  EXPECT_GT(narrowPeak, 850);
+  EXPECT_LT(narrowPeak, 1150);
+  EXPECT_GT(narrowTail, 150) << "still there 10 ms after the knock";
 }
 
 TEST(AccelMotion, ShockActionWords) {
