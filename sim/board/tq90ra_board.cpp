@@ -1,5 +1,6 @@
 #include "board/tq90ra_board.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -15,6 +16,8 @@ SIMK_DECLARE_MODULE(tq90ra_tima)
 SIMK_DECLARE_MODULE(tq90ra_timb)
 SIMK_DECLARE_MODULE(tq90ra_sysc)
 SIMK_DECLARE_MODULE(tq90ra_rtc)
+SIMK_DECLARE_MODULE(zr31camera)
+SIMK_DECLARE_MODULE(cam_jpeg)
 
 namespace sim {
 namespace {
@@ -36,11 +39,26 @@ constexpr unsigned kBlinkRequest = 0x40187805;
 int pinOf(Tq90raBoard::Button b) { return b == Tq90raBoard::Button::Rec ? GpioModel::kRecPin : GpioModel::kResetPin; }
 const char* nameOf(Tq90raBoard::Button b) { return b == Tq90raBoard::Button::Rec ? "rec" : "reset"; }
 
+// Modules that call functions another module exports: on the board such a module does not load
+// (unknown symbol) unless the other one was loaded first.
+const std::pair<const char*, const char*> kNeeds[] = {
+    {"tq90ra_rtc", "ds1337"},
+    {"cam_jpeg", "zr31camera"},  // the camera driver sets its sensor up through zr31camera
+};
+
+int loadModule(const std::string& name) {
+  for (const auto& [module, needed] : kNeeds) {
+    if (name == module && !kernel::isLoaded(needed)) return -ENOENT;
+  }
+  return kernel::insmod(name);
+}
+
 }  // namespace
 
 const std::vector<std::string>& Tq90raBoard::moduleOrder() {
   static const std::vector<std::string> order = {"ds1337",      "tq90ra_gpio", "tq90ra_tima",
-                                                 "tq90ra_timb", "tq90ra_sysc", "tq90ra_rtc"};
+                                                 "tq90ra_timb", "tq90ra_sysc", "tq90ra_rtc",
+                                                 "zr31camera",  "cam_jpeg"};
   return order;
 }
 
@@ -49,19 +67,23 @@ Tq90raBoard::Tq90raBoard(const Options& options)
       timerA_(std::make_shared<TimerAModel>(events_)),
       timerB_(std::make_shared<TimerBModel>()),
       sysc_(std::make_shared<SyscModel>()),
-      rtc_(std::make_shared<Ds1337Model>(options.rtcStatePath)) {
+      rtc_(std::make_shared<Ds1337Model>(options.rtcStatePath)),
+      sensor_(std::make_shared<Zr31SensorModel>()) {
   kernel::reset();
   for (const kernel::ModuleEntry& m :
        {SIMK_MODULE_ENTRY(ds1337), SIMK_MODULE_ENTRY(tq90ra_gpio), SIMK_MODULE_ENTRY(tq90ra_tima),
         SIMK_MODULE_ENTRY(tq90ra_timb), SIMK_MODULE_ENTRY(tq90ra_sysc), SIMK_MODULE_ENTRY(tq90ra_rtc)}) {
     kernel::defineModule(m);
   }
+  kernel::defineModule(SIMK_MODULE_ENTRY(zr31camera));
+  kernel::defineModule(SIMK_MODULE_ENTRY(cam_jpeg));
   kernel::mapRegisters(GpioModel::kPhys, GpioModel::kSize, gpio_);
   kernel::mapRegisters(TimerAModel::kPhys, TimerAModel::kSize, timerA_);
   kernel::mapRegisters(TimerBModel::kPhys, TimerBModel::kSize, timerB_);
   kernel::mapRegisters(SyscModel::kPhys, SyscModel::kSize, sysc_);
   kernel::addI2cAdapter(kI2cBus, "tq90ra-i2c");
   kernel::attachI2cDevice(kI2cBus, Ds1337Model::kAddress, rtc_);
+  kernel::attachI2cDevice(kI2cBus, Zr31SensorModel::kAddress, sensor_);
 
   gpio_->setInput(GpioModel::kInputPort, GpioModel::kRecPin, !options.recHeld);
   gpio_->setInput(GpioModel::kInputPort, GpioModel::kResetPin, !options.resetHeld);
@@ -75,7 +97,7 @@ Tq90raBoard::Tq90raBoard(const Options& options)
   });
 
   for (const std::string& name : moduleOrder()) {
-    int result = kernel::insmod(name);
+    int result = loadModule(name);
     if (result != 0) loadFailures_.emplace_back(name, result);
   }
   for (const Node& n : kNodes) kernel::makeNode(n.path, n.major, n.minor);
