@@ -62,6 +62,13 @@ bool fillRecordings(const std::string& boardDir, const CardState& state, const s
     files.push_back({recordingName(i, second, "vdx"), 0, second});
   }
   if (state.backend == CardBackend::Directory) {
+    // The stand-in's space is counted, not kept: refuse what the card could not hold.
+    CardSpace space = directorySpace(cardDirPath(boardDir), readFatInfo(cardImagePath(boardDir)));
+    uint64_t clusters = static_cast<uint64_t>(count) * ((sizeK * 1024 + space.clusterBytes - 1) / space.clusterBytes);
+    if (clusters > space.clusters - space.usedClusters) {
+      if (error) *error = "the card has no room for it";
+      return false;
+    }
     fs::path dir = fs::path(cardDirPath(boardDir)) / "CH1" / channelDir;
     std::error_code ec;
     fs::create_directories(dir, ec);
