@@ -1,9 +1,11 @@
 #include "board/tq90ra_board.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "board/timeline.h"
 #include "kernel/kernel.h"
@@ -113,8 +115,21 @@ void Tq90raBoard::updateSignals() {
 }
 
 void Tq90raBoard::setButton(Button button, bool pressed) {
+  if (pressed) waitForListener(pinOf(button));
   gpio_->setInput(GpioModel::kInputPort, pinOf(button), !pressed);
   TimelineEvent("button").add("button", nameOf(button)).add("state", pressed ? "pressed" : "released").emit();
+}
+
+// The driver hears a button's edge only while its reader waits in a read; between two reads
+// (microseconds on the board) an edge is lost. On a sped-up clock a loaded PC can stretch that
+// gap over a press, so a press waits a little (real time) for the reader to be listening, as a
+// person's press always finds it on the board. A stepped clock (tests) never waits.
+void Tq90raBoard::waitForListener(int pin) {
+  if (Clock::isManual()) return;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  while (!gpio_->interruptEnabled(GpioModel::kInputPort, pin) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
 }
 
 void Tq90raBoard::press(Button button) {

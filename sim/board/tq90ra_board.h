@@ -67,6 +67,7 @@ class Tq90raBoard {
 
  private:
   void updateSignals();
+  void waitForListener(int pin);
 
   BoardEvents events_;
   std::shared_ptr<GpioModel> gpio_;
