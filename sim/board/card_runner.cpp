@@ -151,6 +151,22 @@ bool CardRunnerExtension::act(RunnerContext& ctx, const std::vector<std::string>
       TimelineEvent("card-remove").emit();
       c.note("card: taken out of the slot (the image stays in the board directory)");
     };
+  } else if (words.size() >= 3 && words[1] == "file") {
+    // A file on the card, empty or holding the rest of the line: the presence files that switch
+    // the program's debug aids on (frameloss.txt, no_power_check, ...).
+    std::string path = words[2], text;
+    for (size_t i = 3; i < words.size(); ++i) text += (i > 3 ? " " : "") + words[i];
+    if (!text.empty()) text += "\n";
+    if (path.find("..") != std::string::npos || path[0] == '/') return false;
+    change = [this, path, text](RunnerContext& c) {
+      if (!cardReady(c, "card file")) return;
+      std::string error;
+      if (!openCardStore(c.boardDir, state_)->writeFile(path, text, &error)) {
+        c.note("card file: cannot write %s: %s", path.c_str(), error.c_str());
+        return;
+      }
+      c.note("card file: %s (%zu bytes)", path.c_str(), text.size());
+    };
   } else if (words.size() >= 3 && words[1] == "fill") {
     change = fillAction(words);
     if (!change) return false;
