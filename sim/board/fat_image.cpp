@@ -126,6 +126,13 @@ class FatImage::Impl {
   // a recording reaches last).
   bool addFiles(const std::vector<FatNewFile>& files, std::string* error) {
     std::set<std::string> shortNames = dirShortNames();
+    std::set<std::string> names;
+    forEachEntry([&](const uint8_t* e, const std::string& longName) {
+      names.insert(lower(longName.empty() ? shortText(e) : longName));
+    });
+    for (const FatNewFile& f : files) {
+      if (!names.insert(lower(f.name)).second) return fail(error, f.name + " is on the card already");
+    }
     std::vector<uint8_t> entries;
     int serial = 0;
     for (const FatNewFile& f : files) {

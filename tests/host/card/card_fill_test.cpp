@@ -94,6 +94,13 @@ TEST_P(CardFillTest, AFillTakesOnlyWhatIsFreeAndKeepsEarlierFillers) {
   ASSERT_EQ(plat::umount("/mnt/log"), 0);
   // Recordings no longer fit.
   EXPECT_FALSE(sim::fillRecordings(card.dir(), state(), "event", 2, 10 * kMiB, kFirst, &error));
+  if (std::get<0>(GetParam()) == sim::CardBackend::Fuse) {
+    // Names the directory holds already are refused: a second entry of one name breaks the card.
+    ASSERT_TRUE(sim::fillRecordings(card.dir(), state(), "normal", 2, 0, kFirst, &error)) << error;
+    EXPECT_FALSE(sim::fillRecordings(card.dir(), state(), "normal", 3, 0, kFirst, &error));
+    EXPECT_NE(error.find("0000000001,2025.01.01,00.00.00.vdd is on the card already"), std::string::npos) << error;
+    expectSoundImage();
+  }
 }
 
 std::vector<std::tuple<sim::CardBackend, uint64_t>> cards() {
