@@ -156,6 +156,8 @@ void SupervisorDispatch(SupervisorState& s, const MsgRecord& m) {
       if (id == MSG_WRITE_END && gPowerLossStatus.load() == 1) {
         TRACE(TAG, "write to SD end... in power loss status");
         s.running = false;
+      } else if (id == MSG_WRITE_END) {
+        TRACE(TAG, "MSG_WRITE_END");  // nothing to do; the console shows each recording's end
       } else if (id == MSG_RETURN) {
         recordReturn(m);
       }

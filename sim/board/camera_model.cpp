@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "board/outside/cam_jpeg.h"
 #include "platform/sim/board.h"
 #include "platform/sim/clock.h"
 
@@ -54,7 +55,9 @@ class CameraBoardModel : public BoardModel {
   void boot(const BoardConfig& config) override {
     CameraOptions options;
     options.frameKiB = atoi(config.option("cam-frame-kb", "0").c_str());
-    addDeviceNode(CAM_DEVICE, std::make_shared<CameraDevice>(options));
+    auto camera = std::make_shared<CameraDevice>(options);
+    connectCameraSensor(*camera);
+    addDeviceNode(CAM_DEVICE, camera);
   }
 };
 
@@ -91,7 +94,6 @@ int CameraDevice::open(int flags, std::unique_ptr<DeviceFile>* file) {
     if (open_) return -EBUSY;
     if (ring_ == nullptr) return -ENOMEM;
   }
-  // ---- sensor hook: i2c_zr31camera_device_new() from the zr31camera module goes here ----
   if (sensorSetup) {
     int result = sensorSetup();
     if (result < 0) return result;
@@ -226,11 +228,20 @@ long CameraDevice::ioctl(unsigned long request, uintptr_t arg) {
     case CAM_JPEG_LOG_CONDITION_SET:
       if (arg == 0) return -EFAULT;
       memcpy(&condition_, reinterpret_cast<const void*>(arg), sizeof condition_);
+      if (sensorOptions) {
+        int field = preSettings() ? condition_.preField.get() : condition_.postField.get();
+        int result = sensorOptions(field != kFieldsFull, false);
+        if (result < 0) return result;
+      }
       return 0;
     case CAM_REG_WRITE: {
       if (arg == 0) return -EFAULT;
       CAM_REG reg;
       memcpy(&reg, reinterpret_cast<const void*>(arg), sizeof reg);
+      if (sensorWrite) {
+        int result = sensorWrite(reg.address, reg.value);
+        if (result < 0) return result;
+      }
       registerWrites_.push_back({reg.address, reg.value});
       return 0;
     }
@@ -293,6 +304,12 @@ bool CameraDevice::started() const {
 CAM_CONDITION CameraDevice::condition() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return condition_;
+}
+
+void connectCameraSensor(CameraDevice& camera) {
+  camera.sensorSetup = [] { return cam_jpeg_sensor_open(); };
+  camera.sensorOptions = [](bool a, bool b) { return cam_jpeg_sensor_options(a, b); };
+  camera.sensorWrite = [](uint8_t reg, uint8_t value) { return cam_jpeg_sensor_write(reg, value); };
 }
 
 std::unique_ptr<BoardModel> makeCameraBoardModel() { return std::make_unique<CameraBoardModel>(); }

@@ -1,7 +1,7 @@
 // The camera and JPEG encoder behind /dev/cam0, as a model (the real driver is not part of this
 // system). It answers exactly the requests the recorder makes:
 //   CAM_JPEG_LOG_CONDITION_SET  takes the 56 bytes of encoding settings;
-//   CAM_REG_WRITE               a sensor register write (recorded; see the sensor hook below);
+//   CAM_REG_WRITE               a sensor register write (recorded, and sent to the sensor);
 //   mmap                        the 48 MiB encoder ring, read-only for the program (two mappings
 //                               of one memfd: the model's is writable, the program's cannot be);
 //   CAM_JPEG_LOG_START / STOP   starts and stops capturing;
@@ -58,11 +58,18 @@ class CameraDevice : public DeviceNode, public std::enable_shared_from_this<Came
 
   int open(int flags, std::unique_ptr<DeviceFile>* file) override;
 
-  // Sensor set-up at open. The real camera driver calls i2c_zr31camera_device_new() of the
-  // zr31camera module here, which sets the image sensor up over I2C; once the emulated kernel's
-  // I2C core and that module exist, this hook calls it (and CAM_REG_WRITE goes to the sensor
-  // model through it). A negative result fails the open with that error.
+  // The image sensor, reached as the real driver reaches it: through the zr31camera module on
+  // the board's I2C bus (the board sets these to the driver's C side, outside/cam_jpeg.c).
+  // Unset, the camera has no sensor to talk to (tests of the ring alone).
+  //   sensorSetup    at open: i2c_zr31camera_device_new(), which finds the sensor and writes its
+  //                  start-up table; a negative result fails the open with that error;
+  //   sensorOptions  at CAM_JPEG_LOG_CONDITION_SET: the sensor's option command. Option A is on
+  //                  when the pictures are half height (field 2); option B is not used by this
+  //                  camera. A failure fails the request;
+  //   sensorWrite    at CAM_REG_WRITE: the value into the register; a failure fails the request.
   std::function<int()> sensorSetup;
+  std::function<int(bool optionA, bool optionB)> sensorOptions;
+  std::function<int(uint8_t reg, uint8_t value)> sensorWrite;
 
   // What tests look at.
   struct RegisterWrite {
@@ -114,7 +121,10 @@ class CameraDevice : public DeviceNode, public std::enable_shared_from_this<Came
   CameraPicture picture_;
 };
 
-// Registers /dev/cam0 at boot.
+// Gives the camera the sensor of the board's emulated kernel: the camera driver's sensor side
+// (outside/cam_jpeg.c), which needs the board's modules loaded (Tq90raBoard).
+void connectCameraSensor(CameraDevice& camera);
+// Registers /dev/cam0 at boot, with the sensor connected.
 std::unique_ptr<BoardModel> makeCameraBoardModel();
 // recorder-sim's --cam-frame-kb.
 std::unique_ptr<RunnerExtension> makeCameraRunnerOptions();

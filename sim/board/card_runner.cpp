@@ -3,13 +3,20 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "card_fill.h"
 #include "card_store.h"
+#include "fat_image.h"
 #include "timeline.h"
 
 namespace sim {
 namespace {
 
 namespace fs = std::filesystem;
+
+// "card fill recordings": names from 2025-01-01 00:00:00, one minute apart; at most what a FAT
+// directory can hold (65536 entries, four for each file with its long name).
+constexpr int64_t kFillFirstSecond = 1735689600;
+constexpr long kMaxFillRecordings = 8000;
 
 // Files listed per directory at the end of a run; the rest are counted.
 constexpr size_t kListedFilesPerDirectory = 40;
@@ -144,6 +151,25 @@ bool CardRunnerExtension::act(RunnerContext& ctx, const std::vector<std::string>
       TimelineEvent("card-remove").emit();
       c.note("card: taken out of the slot (the image stays in the board directory)");
     };
+  } else if (words.size() >= 3 && words[1] == "file") {
+    // A file on the card, empty or holding the rest of the line: the presence files that switch
+    // the program's debug aids on (frameloss.txt, no_power_check, ...).
+    std::string path = words[2], text;
+    for (size_t i = 3; i < words.size(); ++i) text += (i > 3 ? " " : "") + words[i];
+    if (!text.empty()) text += "\n";
+    if (path.find("..") != std::string::npos || path[0] == '/') return false;
+    change = [this, path, text](RunnerContext& c) {
+      if (!cardReady(c, "card file")) return;
+      std::string error;
+      if (!openCardStore(c.boardDir, state_)->writeFile(path, text, &error)) {
+        c.note("card file: cannot write %s: %s", path.c_str(), error.c_str());
+        return;
+      }
+      c.note("card file: %s (%zu bytes)", path.c_str(), text.size());
+    };
+  } else if (words.size() >= 3 && words[1] == "fill") {
+    change = fillAction(words);
+    if (!change) return false;
   } else if (words.size() >= 3 && words[1] == "insert") {
     uint64_t sizeK = 0;
     if (!parseCardSize(words[2], &sizeK)) return false;
@@ -160,6 +186,58 @@ bool CardRunnerExtension::act(RunnerContext& ctx, const std::vector<std::string>
   pending_.push_back(change);
   if (ctx.boardRunning) ctx.note("%s: takes effect before the next boot", words[0].c_str());
   return true;
+}
+
+// "card fill recordings N [event|normal] [SIZE]" and "card fill free SIZE": empty function when
+// the words are not understood.
+std::function<void(RunnerContext&)> CardRunnerExtension::fillAction(const std::vector<std::string>& words) {
+  if (words[2] == "recordings" && words.size() >= 4 && words.size() <= 6) {
+    char* end = nullptr;
+    long count = strtol(words[3].c_str(), &end, 10);
+    if (*end != '\0' || count < 1 || count > kMaxFillRecordings) return {};
+    std::string channel = "event";
+    uint64_t sizeK = 0;
+    for (size_t i = 4; i < words.size(); ++i) {
+      if (words[i] == "event" || words[i] == "normal") {
+        channel = words[i];
+      } else if (words[i] != "0" && !parseCardSize(words[i], &sizeK)) {
+        return {};
+      }
+    }
+    return [this, count, channel, sizeK](RunnerContext& c) {
+      if (!cardReady(c, "card fill")) return;
+      std::string error;
+      if (!fillRecordings(c.boardDir, state_, channel, static_cast<int>(count), sizeK, kFillFirstSecond, &error)) {
+        c.note("card fill: %s", error.c_str());
+        return;
+      }
+      TimelineEvent("card-fill").add("recordings", static_cast<int64_t>(count)).add("dir", channel).emit();
+      c.note("card fill: %ld recordings (%ld files, %s each) in CH1/%s", count, count * 2, sizeText(sizeK).c_str(),
+             channel.c_str());
+    };
+  }
+  if (words[2] == "free" && words.size() == 4) {
+    uint64_t freeK = 0;
+    if (words[3] != "0" && !parseCardSize(words[3], &freeK)) return {};
+    return [this, freeK](RunnerContext& c) {
+      if (!cardReady(c, "card fill")) return;
+      std::string error;
+      uint64_t takenK = 0;
+      if (!fillSpace(c.boardDir, state_, freeK, &takenK, &error)) {
+        c.note("card fill: %s", error.c_str());
+        return;
+      }
+      TimelineEvent("card-fill").add("free_k", static_cast<int64_t>(freeK)).add("taken_k", static_cast<int64_t>(takenK)).emit();
+      c.note("card fill: filler files take %s, about %s stay free", sizeText(takenK).c_str(), sizeText(freeK).c_str());
+    };
+  }
+  return {};
+}
+
+bool CardRunnerExtension::cardReady(RunnerContext& ctx, const char* what) {
+  if (state_.present && readFatInfo(cardImagePath(ctx.boardDir)).formatted) return true;
+  ctx.note("%s: no formatted card in the slot; nothing done", what);
+  return false;
 }
 
 void CardRunnerExtension::beforeBoot(RunnerContext& ctx) {
@@ -193,7 +271,15 @@ void CardRunnerExtension::printTree(RunnerContext& ctx) {
   }
   std::vector<CardEntry> entries;
   std::string error;
-  if (!openCardStore(ctx.boardDir, state_)->list(&entries, &error)) {
+  bool listed;
+  if (state_.backend == CardBackend::Fuse) {
+    // Read from the image itself: fusefat takes seconds to list a directory of thousands.
+    FatImage image;
+    listed = image.open(cardImagePath(ctx.boardDir), &error) && image.list(&entries, &error);
+  } else {
+    listed = openCardStore(ctx.boardDir, state_)->list(&entries, &error);
+  }
+  if (!listed) {
     ctx.note("card: cannot list it: %s", error.c_str());
     return;
   }

@@ -1,6 +1,7 @@
 // recorder-sim's side of the card: options (--card-size, --card-partitioned, --no-card,
 // --blank-card, --card-dir), the scenario actions "card insert SIZE [blank] [partitioned]",
-// "card remove" and "settings KEY=VALUE ...", a new board directory's card prepared as the
+// "card remove", "card fill recordings N [event|normal] [SIZE]", "card fill free SIZE" (card_fill.h),
+// "card file PATH [TEXT]" and "settings KEY=VALUE ...", a new board directory's card prepared as the
 // unit's own format leaves it, the card left mounted by a board that went down, and the card's
 // tree printed at the end of the run.
 #pragma once
@@ -29,6 +30,8 @@ class CardRunnerExtension : public RunnerExtension {
   void insertCard(RunnerContext& ctx, uint64_t sizeK, bool partitioned, bool blank);
   void writeSettings(RunnerContext& ctx, const std::vector<std::pair<std::string, std::string>>& values);
   void printTree(RunnerContext& ctx);
+  std::function<void(RunnerContext&)> fillAction(const std::vector<std::string>& words);
+  bool cardReady(RunnerContext& ctx, const char* what);
 
   CardState state_;
   CardBackend backend_ = CardBackend::Fuse;

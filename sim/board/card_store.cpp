@@ -89,7 +89,12 @@ class ImageStore : public CardStore {
     return mounted(error) && files_.makeDir(path, error);
   }
   bool writeFile(const std::string& path, const std::string& content, std::string* error) override {
-    return mounted(error) && files_.writeFile(path, content, error);
+    if (!mounted(error)) return false;
+    // fusefat frees the clusters of a file it truncates but then writes into them without
+    // taking them back, leaving them free for the next file: replace the file instead.
+    std::error_code ec;
+    fs::remove(view_ + "/" + path, ec);
+    return files_.writeFile(path, content, error);
   }
   bool readFile(const std::string& path, std::string* content) override {
     return mountResult_ == 0 && files_.readFile(path, content);

@@ -100,6 +100,12 @@ bool GpioModel::input(uint32_t port, int pin) const {
   return (inputs_[port / 8] >> pin) & 1;
 }
 
+bool GpioModel::interruptEnabled(uint32_t port, int pin) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  uint32_t bit = 1u << ((port == 0 ? 0 : 8) + pin);
+  return port <= 0x08 && (regs_[kEnable / 4] & bit) != 0;
+}
+
 uint32_t GpioModel::reg(uint32_t offset) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return readWordLocked(offset & ~3u);

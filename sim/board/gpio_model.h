@@ -43,6 +43,8 @@ class GpioModel : public kernel::RegisterBlock {
   void setInput(uint32_t port, int pin, bool high);
   bool input(uint32_t port, int pin) const;
   uint32_t reg(uint32_t offset) const;
+  // Whether a pin's interrupt is enabled (its driver is listening for its event).
+  bool interruptEnabled(uint32_t port, int pin) const;
   // Port C's data and function registers changed.
   void onPortC(std::function<void(uint32_t data, uint32_t function)> listener);
 

@@ -1,8 +1,11 @@
 #include "board/tq90ra_board.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "board/timeline.h"
 #include "kernel/kernel.h"
@@ -15,6 +18,8 @@ SIMK_DECLARE_MODULE(tq90ra_tima)
 SIMK_DECLARE_MODULE(tq90ra_timb)
 SIMK_DECLARE_MODULE(tq90ra_sysc)
 SIMK_DECLARE_MODULE(tq90ra_rtc)
+SIMK_DECLARE_MODULE(zr31camera)
+SIMK_DECLARE_MODULE(cam_jpeg)
 
 namespace sim {
 namespace {
@@ -36,11 +41,26 @@ constexpr unsigned kBlinkRequest = 0x40187805;
 int pinOf(Tq90raBoard::Button b) { return b == Tq90raBoard::Button::Rec ? GpioModel::kRecPin : GpioModel::kResetPin; }
 const char* nameOf(Tq90raBoard::Button b) { return b == Tq90raBoard::Button::Rec ? "rec" : "reset"; }
 
+// Modules that call functions another module exports: on the board such a module does not load
+// (unknown symbol) unless the other one was loaded first.
+const std::pair<const char*, const char*> kNeeds[] = {
+    {"tq90ra_rtc", "ds1337"},
+    {"cam_jpeg", "zr31camera"},  // the camera driver sets its sensor up through zr31camera
+};
+
+int loadModule(const std::string& name) {
+  for (const auto& [module, needed] : kNeeds) {
+    if (name == module && !kernel::isLoaded(needed)) return -ENOENT;
+  }
+  return kernel::insmod(name);
+}
+
 }  // namespace
 
 const std::vector<std::string>& Tq90raBoard::moduleOrder() {
   static const std::vector<std::string> order = {"ds1337",      "tq90ra_gpio", "tq90ra_tima",
-                                                 "tq90ra_timb", "tq90ra_sysc", "tq90ra_rtc"};
+                                                 "tq90ra_timb", "tq90ra_sysc", "tq90ra_rtc",
+                                                 "zr31camera",  "cam_jpeg"};
   return order;
 }
 
@@ -49,19 +69,23 @@ Tq90raBoard::Tq90raBoard(const Options& options)
       timerA_(std::make_shared<TimerAModel>(events_)),
       timerB_(std::make_shared<TimerBModel>()),
       sysc_(std::make_shared<SyscModel>()),
-      rtc_(std::make_shared<Ds1337Model>(options.rtcStatePath)) {
+      rtc_(std::make_shared<Ds1337Model>(options.rtcStatePath)),
+      sensor_(std::make_shared<Zr31SensorModel>()) {
   kernel::reset();
   for (const kernel::ModuleEntry& m :
        {SIMK_MODULE_ENTRY(ds1337), SIMK_MODULE_ENTRY(tq90ra_gpio), SIMK_MODULE_ENTRY(tq90ra_tima),
         SIMK_MODULE_ENTRY(tq90ra_timb), SIMK_MODULE_ENTRY(tq90ra_sysc), SIMK_MODULE_ENTRY(tq90ra_rtc)}) {
     kernel::defineModule(m);
   }
+  kernel::defineModule(SIMK_MODULE_ENTRY(zr31camera));
+  kernel::defineModule(SIMK_MODULE_ENTRY(cam_jpeg));
   kernel::mapRegisters(GpioModel::kPhys, GpioModel::kSize, gpio_);
   kernel::mapRegisters(TimerAModel::kPhys, TimerAModel::kSize, timerA_);
   kernel::mapRegisters(TimerBModel::kPhys, TimerBModel::kSize, timerB_);
   kernel::mapRegisters(SyscModel::kPhys, SyscModel::kSize, sysc_);
   kernel::addI2cAdapter(kI2cBus, "tq90ra-i2c");
   kernel::attachI2cDevice(kI2cBus, Ds1337Model::kAddress, rtc_);
+  kernel::attachI2cDevice(kI2cBus, Zr31SensorModel::kAddress, sensor_);
 
   gpio_->setInput(GpioModel::kInputPort, GpioModel::kRecPin, !options.recHeld);
   gpio_->setInput(GpioModel::kInputPort, GpioModel::kResetPin, !options.resetHeld);
@@ -75,7 +99,7 @@ Tq90raBoard::Tq90raBoard(const Options& options)
   });
 
   for (const std::string& name : moduleOrder()) {
-    int result = kernel::insmod(name);
+    int result = loadModule(name);
     if (result != 0) loadFailures_.emplace_back(name, result);
   }
   for (const Node& n : kNodes) kernel::makeNode(n.path, n.major, n.minor);
@@ -91,8 +115,21 @@ void Tq90raBoard::updateSignals() {
 }
 
 void Tq90raBoard::setButton(Button button, bool pressed) {
+  if (pressed) waitForListener(pinOf(button));
   gpio_->setInput(GpioModel::kInputPort, pinOf(button), !pressed);
   TimelineEvent("button").add("button", nameOf(button)).add("state", pressed ? "pressed" : "released").emit();
+}
+
+// The driver hears a button's edge only while its reader waits in a read; between two reads
+// (microseconds on the board) an edge is lost. On a sped-up clock a loaded PC can stretch that
+// gap over a press, so a press waits a little (real time) for the reader to be listening, as a
+// person's press always finds it on the board. A stepped clock (tests) never waits.
+void Tq90raBoard::waitForListener(int pin) {
+  if (Clock::isManual()) return;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  while (!gpio_->interruptEnabled(GpioModel::kInputPort, pin) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
 }
 
 void Tq90raBoard::press(Button button) {

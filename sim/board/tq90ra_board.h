@@ -1,7 +1,7 @@
 // The TQ90RA board's own I/O as one piece: the emulated kernel with the board's register
 // blocks and I2C bus, the kernel's ds1337 driver, the modules loaded in the board's order, the
 // device nodes, and the models behind them (buttons and power-fail line, Timer A and port C,
-// Timer B, system controller, DS1337).
+// Timer B, system controller, DS1337, the camera's image sensor).
 //
 // recorder-sim makes one at every boot (Tq90raBoardModel below); tests make one with the clock
 // standing still and step it with events().advance().
@@ -22,6 +22,7 @@
 #include "board/gpio_model.h"
 #include "board/signals.h"
 #include "board/timer_models.h"
+#include "board/zr31camera_model.h"
 #include "platform/sim/clock.h"
 
 namespace sim {
@@ -61,10 +62,12 @@ class Tq90raBoard {
   TimerBModel& timerB() { return *timerB_; }
   SyscModel& sysc() { return *sysc_; }
   Ds1337Model& rtc() { return *rtc_; }
+  Zr31SensorModel& sensor() { return *sensor_; }
   SignalPanel& signals() { return signals_; }
 
  private:
   void updateSignals();
+  void waitForListener(int pin);
 
   BoardEvents events_;
   std::shared_ptr<GpioModel> gpio_;
@@ -72,6 +75,7 @@ class Tq90raBoard {
   std::shared_ptr<TimerBModel> timerB_;
   std::shared_ptr<SyscModel> sysc_;
   std::shared_ptr<Ds1337Model> rtc_;
+  std::shared_ptr<Zr31SensorModel> sensor_;
   SignalPanel signals_;
   std::vector<std::pair<std::string, int>> loadFailures_;
 };

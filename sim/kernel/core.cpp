@@ -349,11 +349,13 @@ long simk_schedule_timeout(long timeout, int interruptible) {
 void init_waitqueue_head(wait_queue_head_t* q) {
   std::lock_guard<std::mutex> lock(sleepLock());
   q->wakeups = 0;
+  q->woken_at = 0;
 }
 
 void simk_wake_up(wait_queue_head_t* q) {
   std::lock_guard<std::mutex> lock(sleepLock());
   ++q->wakeups;
+  q->woken_at = simk_jiffies();
   sleepCondition().notify_all();
 }
 
@@ -370,9 +372,11 @@ long simk_wait_sleep(struct simk_waiter* w) {
   std::unique_lock<std::mutex> lock(sleepLock());
   int64_t deadline = w->timed ? jiffiesToElapsed(w->expires) : INT64_MAX;
   sleepUntil(task, lock, deadline, true, [w] { return w->queue->wakeups != w->seen; });
+  bool woken = w->queue->wakeups != w->seen;
   w->seen = w->queue->wakeups;
   if (!w->timed) return MAX_SCHEDULE_TIMEOUT;
-  long left = static_cast<long>(w->expires - simk_jiffies());
+  unsigned long now = woken ? w->queue->woken_at : simk_jiffies();
+  long left = static_cast<long>(w->expires - now);
   return left > 0 ? left : 0;
 }
 

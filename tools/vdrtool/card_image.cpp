@@ -71,9 +71,16 @@ bool CardImage::extract(const std::string& image, std::string* error) {
   dir_ = pattern;
   setenv("MTOOLS_SKIP_CHECK", "1", 1);
   std::string source = image + (offset > 0 ? "@@" + std::to_string(offset) : "");
-  int rc = runArgv({"mcopy", "-s", "-n", "-m", "-i", source, "::*", dir_ + "/"});
-  if (rc != 0) {
-    *error = "mcopy could not read the image (exit " + std::to_string(rc) + "; is mtools installed?)";
+  // Only what is read here: the recordings and the travel logs. A card may hold big files
+  // besides (a firmware package, a test's filler files) that are not worth copying.
+  int rc = 0;
+  bool copied = false;
+  for (const char* top : {"::CH1", "::log"}) {
+    rc = runArgv({"mcopy", "-s", "-n", "-m", "-i", source, top, dir_ + "/"});
+    copied = copied || rc == 0;
+  }
+  if (!copied) {
+    *error = "mcopy could not read CH1 or log on the image (exit " + std::to_string(rc) + "; is mtools installed?)";
     return false;
   }
   return true;

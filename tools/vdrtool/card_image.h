@@ -16,7 +16,7 @@ class CardImage {
   ~CardImage();
   CardImage(const CardImage&) = delete;
   CardImage& operator=(const CardImage&) = delete;
-  // Copies the whole card into a temporary directory.
+  // Copies the card's recordings and travel logs (CH1 and log) into a temporary directory.
   bool extract(const std::string& image, std::string* error);
   const std::string& dir() const { return dir_; }
 

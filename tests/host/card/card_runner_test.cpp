@@ -96,6 +96,42 @@ TEST_F(CardRunnerTest, SettingsAndCardChangesWaitForTheBoardToBeOff) {
   EXPECT_FALSE(state().present);
 }
 
+TEST_F(CardRunnerTest, FileAndFillActionsAreCheckedAtOnceAndCarriedOutBeforeTheNextBoot) {
+  card.runStart(ctx);
+  for (std::vector<std::string> bad : std::vector<std::vector<std::string>>{
+           {"card", "fill"},
+           {"card", "fill", "recordings"},
+           {"card", "fill", "recordings", "0"},
+           {"card", "fill", "recordings", "12x"},
+           {"card", "fill", "recordings", "9000"},
+           {"card", "fill", "recordings", "5", "sideways"},
+           {"card", "fill", "free"},
+           {"card", "fill", "free", "lots"},
+       }) {
+    EXPECT_FALSE(card.act(ctx, bad)) << bad.back();
+  }
+  EXPECT_FALSE(card.act(ctx, {"card", "file", "../outside"}));
+  EXPECT_FALSE(card.act(ctx, {"card", "file", "/etc/passwd"}));
+  ctx.boardRunning = true;
+  ASSERT_TRUE(card.act(ctx, {"card", "file", "frameloss.txt"}));
+  ASSERT_TRUE(card.act(ctx, {"card", "file", "config/note.txt", "two", "words"}));
+  ASSERT_TRUE(card.act(ctx, {"card", "fill", "recordings", "4", "normal", "1"}));
+  ASSERT_TRUE(card.act(ctx, {"card", "fill", "free", "100"}));
+  std::string text;
+  EXPECT_FALSE(sim::openCardStore(ctx.boardDir, state())->readFile("CH1/normal/0000000001,2025.01.01,00.00.00.vdx", &text))
+      << "not while the board runs";
+  ctx.boardRunning = false;
+  ConsoleCapture console;
+  card.beforeBoot(ctx);
+  text = console.text();
+  EXPECT_NE(text.find("card fill: 4 recordings (8 files, 1 MiB each) in CH1/normal"), std::string::npos) << text;
+  EXPECT_NE(text.find("about 100 MiB stay free"), std::string::npos) << text;
+  EXPECT_EQ(cardFile("CH1/normal/0000000004,2025.01.01,00.03.00.vdd").size(), 1024u * 1024);
+  EXPECT_TRUE(sim::openCardStore(ctx.boardDir, state())->readFile("frameloss.txt", &text));
+  EXPECT_EQ(text, "");
+  EXPECT_EQ(cardFile("config/note.txt"), "two words\n");
+}
+
 TEST_F(CardRunnerTest, TheEndOfARunPrintsTheTreeWithSizes) {
   ctx.options = {{"card-size", "4000"}};
   card.runStart(ctx);

@@ -63,7 +63,16 @@ TEST_P(PreparedCardTest, APreparedCardPassesTheChecksAndHoldsTheDefaultSettings)
   ASSERT_EQ(mount_sd(), 0);
   ASSERT_EQ(ReadConfigFile(&fromCard), 0);
   EXPECT_EQ(fromCard.RECMOD, 1);
+  // A file made after the edit gets clusters of its own (the edit left its file's in use).
+  FILE* f = plat::fopen("/mnt/log/config/other.ini", "w");
+  ASSERT_NE(f, nullptr);
+  fputs("[X]\nA=1\n", f);
+  fclose(f);
   EXPECT_EQ(umount_sd(), 0);
+  if (GetParam() == sim::CardBackend::Fuse) {
+    std::string report;
+    EXPECT_EQ(card.fsck(&report), 0) << report;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PreparedCardTest, ::testing::ValuesIn(card_test::backendsHere()),

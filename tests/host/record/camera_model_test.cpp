@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <vector>
 
 #include "board/camera_model.h"
+#include "board/tq90ra_board.h"
 #include "config/settings.h"
 #include "platform/platform.h"
 #include "platform/sim/clock.h"
@@ -152,8 +154,16 @@ TEST_F(Camera, RegisterFileLinesBecomeRegisterWritesAndBadLinesAreSkipped) {
   EXPECT_EQ(writes[1].value, 0x00);
 }
 
+// The board's I/O with its kernel modules, which the camera's sensor side needs.
+std::unique_ptr<sim::Tq90raBoard> bootIo(const testing_board::TestBoard& board) {
+  sim::Tq90raBoard::Options o;
+  o.rtcStatePath = board.dir() + "/ds1337.rtc";
+  return std::make_unique<sim::Tq90raBoard>(o);
+}
+
 TEST(CameraBoardModel, BootServesTheCameraWithTheBoardsPictureSize) {
   testing_board::TestBoard board;
+  auto io = bootIo(board);
   auto models = sim::createBoardModels();
   auto it = std::find_if(models.begin(), models.end(), [](const auto& m) { return std::string(m->name()) == "camera"; });
   ASSERT_NE(it, models.end());
@@ -176,6 +186,50 @@ TEST(CameraBoardModel, BootServesTheCameraWithTheBoardsPictureSize) {
   EXPECT_EQ(f->jpegSize.get(), 200u * 1024);
   plat::munmap(ring, CAM_ENC_BUFFER_SIZE);
   plat::close(fd);
+}
+
+TEST(CameraSensor, OpenSettingsAndRegisterWritesReachTheSensorThroughItsModule) {
+  testing_board::TestBoard board;
+  auto io = bootIo(board);
+  auto camera = std::make_shared<sim::CameraDevice>();
+  sim::connectCameraSensor(*camera);
+  sim::addDeviceNode(CAM_DEVICE, camera);
+  using Writes = std::vector<std::pair<int, int>>;
+  auto writes = [&] {
+    Writes out;
+    for (const auto& w : io->sensor().writes()) out.emplace_back(w.reg, w.value);
+    io->sensor().clearWrites();
+    return out;
+  };
+  const Writes startUp = {{0x01, 1}, {0x07, 1}, {0x07, 0}, {0x01, 4}, {0x0d, 1}, {0x0d, 0}};
+
+  int fd = plat::open(CAM_DEVICE, O_RDWR);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(writes(), startUp);
+  RecorderSettings settings;
+  SetDefaultParameter(&settings);  // event recording, full-height pictures
+  ASSERT_EQ(plat::ioctl(fd, CAM_JPEG_LOG_CONDITION_SET, &settings), 0);
+  Writes options = startUp;
+  options.insert(options.end(), {{0x00, 0}, {0x01, 1}, {0x08, 0xc800}, {0x01, 4}, {0x20, 0x0000}});
+  EXPECT_EQ(writes(), options);
+  settings.PREFIELD1 = 2;  // half height: option A
+  ASSERT_EQ(plat::ioctl(fd, CAM_JPEG_LOG_CONDITION_SET, &settings), 0);
+  EXPECT_EQ(io->sensor().reg(0x08), 0xc802);
+  EXPECT_EQ(io->sensor().reg(0x20), 0x8000);
+  writes();
+
+  CAM_REG reg = {0x3a, 0x12, {0, 0}};
+  ASSERT_EQ(plat::ioctl(fd, CAM_REG_WRITE, &reg), 0);
+  EXPECT_EQ(writes(), (Writes{{0x3a, 0x0012}}));
+  io->sensor().failWriteAfter(0);
+  EXPECT_EQ(plat::ioctl(fd, CAM_REG_WRITE, &reg), -1) << "a register the sensor did not take fails the request";
+  EXPECT_EQ(camera->registerWrites().size(), 1u);
+  plat::close(fd);
+
+  // A camera whose sensor does not answer cannot be opened.
+  sim::kernel::detachI2cDevice(sim::Tq90raBoard::kI2cBus, sim::Zr31SensorModel::kAddress);
+  EXPECT_EQ(plat::open(CAM_DEVICE, O_RDWR), -1);
+  EXPECT_EQ(errno, ENXIO);
 }
 
 TEST(CameraPicture, PaddingReachesTheTargetAndKeepsAValidPicture) {

@@ -2,6 +2,7 @@
 // each kind of damage is named.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "record/disk_mgr.h"
 #include "record/frame_comment.h"
 #include "record/frame_index.h"
+#include "card_image.h"
 #include "recording.h"
 #include "support/test_board.h"
 #include "support/test_card.h"
@@ -113,6 +115,28 @@ TEST_F(VdrReader, EachKindOfDamageIsNamed) {
 
   poke(base + ".vdd", 2, 0x00);  // the first comment marker
   EXPECT_TRUE(mentions(problemsOf(), "frame 0: does not begin with the comment block"));
+}
+
+TEST(CardImageCopy, TakesTheRecordingsAndTravelLogsAndLeavesTheRest) {
+  char pattern[] = "/tmp/vdrtool-card-XXXXXX";
+  std::string dir = mkdtemp(pattern);
+  std::string img = dir + "/card.img";
+  std::string sh = "cd " + dir + " && export MTOOLS_SKIP_CHECK=1 PATH=$PATH:/usr/sbin:/sbin && truncate -s 64M card.img" +
+                   " && mkfs.vfat -F 16 card.img >/dev/null && mmd -i card.img ::CH1 ::CH1/event ::log ::program" +
+                   " && echo x > a.vdd && echo y > a.log && head -c 1000000 /dev/zero > big.bin" +
+                   " && mcopy -i card.img a.vdd ::CH1/event/ && mcopy -i card.img a.log ::log/" +
+                   " && mcopy -i card.img big.bin ::program/ && mcopy -i card.img big.bin ::";
+  ASSERT_EQ(std::system(sh.c_str()), 0);
+  {
+    vdr::CardImage copy;
+    std::string error;
+    ASSERT_TRUE(copy.extract(img, &error)) << error;
+    EXPECT_TRUE(fs::exists(copy.dir() + "/CH1/event/a.vdd"));
+    EXPECT_TRUE(fs::exists(copy.dir() + "/log/a.log"));
+    EXPECT_FALSE(fs::exists(copy.dir() + "/program"));
+    EXPECT_FALSE(fs::exists(copy.dir() + "/big.bin"));
+  }
+  fs::remove_all(dir);
 }
 
 TEST_F(VdrReader, DegreesFromTheStoredForm) {

@@ -11,6 +11,7 @@
 
 typedef struct {
 	unsigned long wakeups;
+	unsigned long woken_at;  /* jiffies of the last wake-up */
 } wait_queue_head_t;
 
 struct simk_waiter {
@@ -20,7 +21,7 @@ struct simk_waiter {
 	int timed;
 };
 
-#define __WAIT_QUEUE_HEAD_INITIALIZER(name) { 0 }
+#define __WAIT_QUEUE_HEAD_INITIALIZER(name) { 0, 0 }
 #define DECLARE_WAIT_QUEUE_HEAD(name) wait_queue_head_t name = __WAIT_QUEUE_HEAD_INITIALIZER(name)
 
 SIMK_EXTERN_C_BEGIN
@@ -28,7 +29,9 @@ void init_waitqueue_head(wait_queue_head_t *q);
 void simk_wake_up(wait_queue_head_t *q);
 void simk_prepare_wait(wait_queue_head_t *q, struct simk_waiter *w, long timeout);
 /* Sleeps (interruptibly) until the queue is woken, a signal is pending or the time is up. The
- * ticks left (MAX_SCHEDULE_TIMEOUT for an untimed wait), 0 when the time ran out. */
+ * ticks left (MAX_SCHEDULE_TIMEOUT for an untimed wait), 0 when the time ran out. A wake-up
+ * counts at the tick it came: on the board the woken task runs at once, while here its thread
+ * may get a processor only later, when a sped-up clock has moved on. */
 long simk_wait_sleep(struct simk_waiter *w);
 void simk_finish_wait(struct simk_waiter *w);
 SIMK_EXTERN_C_END
