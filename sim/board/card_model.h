@@ -22,6 +22,9 @@ class CardFilesystem : public Filesystem {
   int umount() override;
   int statfs(struct statfs* st) override;
   bool foldsCase() const override { return backend_ == CardBackend::Directory; }  // fusefat folds itself
+  // fusefat frees a truncated file's clusters for the next file while the file still points at
+  // them, and refuses to extend a file it did not create in the current open.
+  bool rewritesByReplacing() const override { return backend_ == CardBackend::Fuse; }
   bool mounted() const { return mounted_; }
 
  private:

@@ -201,6 +201,21 @@ bool isMounted(const std::string& target) {
   return board().mounts.count(normaliseBoardPath(target.c_str())) != 0;
 }
 
+bool rewritesByReplacing(const char* boardPath) {
+  std::string path = normaliseBoardPath(boardPath);
+  BoardState& b = board();
+  std::lock_guard<std::mutex> lock(b.mutex);
+  std::shared_ptr<Filesystem> fs;
+  size_t bestLen = 0;
+  for (const auto& [target, entry] : b.mounts) {
+    if (isUnder(path, target) && target.size() >= bestLen) {
+      fs = entry.fs;
+      bestLen = target.size();
+    }
+  }
+  return fs && fs->rewritesByReplacing();
+}
+
 int statfsPath(const char* boardPath, struct statfs* st) {
   std::string path = normaliseBoardPath(boardPath);
   std::shared_ptr<Filesystem> fs;

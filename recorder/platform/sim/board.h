@@ -42,6 +42,9 @@ class Filesystem {
   // True when names are found whatever their case, as on FAT, while the PC directory that holds
   // the files is case-sensitive (a plain directory standing in for a FAT card).
   virtual bool foldsCase() const { return false; }
+  // True when an existing file must not be truncated or reopened to append, but replaced by a
+  // new file written in one go (the FUSE daemon that serves the card image mishandles both).
+  virtual bool rewritesByReplacing() const { return false; }
 };
 
 // A mount source: the device path ("/dev/sda1") or the name ("ramfs") the program mounts.
@@ -50,6 +53,8 @@ void removeMountSource(const std::string& source);
 int mountFs(const char* source, const char* target, const char* fstype, unsigned long flags);
 int umountFs(const char* target);
 bool isMounted(const std::string& target);
+// True when the file system that holds a board path wants rewrites done by replacing the file.
+bool rewritesByReplacing(const char* boardPath);
 // statfs of a board path: the file system's own figures when it gives them.
 int statfsPath(const char* boardPath, struct statfs* st);
 void clearMounts();

@@ -26,11 +26,46 @@ T posixResult(T result) {
 
 std::string host(const char* boardPath) { return sim::hostPath(boardPath); }
 
+// On a file system that cannot truncate or extend an existing file, a rewrite removes the file
+// first; an append writes the old contents into a new file and goes on after them, all in the
+// one open of the caller. The program sees the same file either way.
+std::string replaceForRewrite(const std::string& path, bool keepContents) {
+  std::string contents;
+  if (keepContents) {
+    if (FILE* old = ::fopen(path.c_str(), "rbe")) {
+      char buf[4096];
+      size_t n;
+      while ((n = fread(buf, 1, sizeof buf, old)) > 0) contents.append(buf, n);
+      fclose(old);
+    }
+  }
+  ::unlink(path.c_str());
+  return contents;
+}
+
+int openReplacing(const std::string& path, int flags, mode_t mode) {
+  bool append = (flags & O_APPEND) != 0;
+  std::string contents = replaceForRewrite(path, append);
+  int fd = ::open(path.c_str(), (flags & ~O_APPEND) | O_CREAT | O_TRUNC | O_CLOEXEC, mode ? mode : 0644);
+  if (fd >= 0 && !contents.empty() && ::write(fd, contents.data(), contents.size()) < 0) {
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 int open(const char* path, int flags, mode_t mode) {
   if (sim::devfs::isDevicePath(path)) return sim::devfs::open(path, flags);
-  return ::open(host(path).c_str(), flags | O_CLOEXEC, mode);
+  std::string h = host(path);
+  if ((flags & (O_TRUNC | O_APPEND)) && (flags & O_ACCMODE) != O_RDONLY && sim::rewritesByReplacing(path) &&
+      ::access(h.c_str(), F_OK) == 0) {
+    return openReplacing(h, flags, mode);
+  }
+  return ::open(h.c_str(), flags | O_CLOEXEC, mode);
 }
 
 ssize_t read(int fd, void* buf, size_t count) {
@@ -87,7 +122,16 @@ FILE* fopen(const char* path, const char* mode) {
   }
   std::string m = mode;
   m += 'e';  // close-on-exec: commands the board runs must not inherit the card's files
-  return ::fopen(host(path).c_str(), m.c_str());
+  std::string h = host(path);
+  bool rewrite = m[0] == 'w' || m[0] == 'a';
+  if (rewrite && sim::rewritesByReplacing(path) && ::access(h.c_str(), F_OK) == 0) {
+    std::string contents = replaceForRewrite(h, m[0] == 'a');
+    m[0] = 'w';  // a new file, positioned after the old contents
+    FILE* f = ::fopen(h.c_str(), m.c_str());
+    if (f && !contents.empty()) fwrite(contents.data(), 1, contents.size(), f);
+    return f;
+  }
+  return ::fopen(h.c_str(), m.c_str());
 }
 
 int stat(const char* path, struct stat* st) {

@@ -170,6 +170,46 @@ TEST_F(FuseCardTest, TheStandInDirectoryCountsSpaceAsTheFileSystemDoes) {
             static_cast<uint64_t>(viaFuse.f_bsize) * viaFuse.f_bfree);
 }
 
+// The program rewrites its settings and version files and appends to its logs; the card's
+// FUSE daemon corrupts a truncated file and refuses appends, so such rewrites replace the file.
+TEST_F(FuseCardTest, RewrittenAndAppendedFilesStayWholeAcrossMounts) {
+  CardBoard card(k2000MiB, false, true, sim::CardBackend::Fuse);
+  card.bootModels();
+  auto writeText = [](const char* path, const char* mode, const std::string& text) {
+    FILE* f = plat::fopen(path, mode);
+    ASSERT_NE(f, nullptr) << path;
+    fputs(text.c_str(), f);
+    fclose(f);
+  };
+  ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+  writeText("/mnt/log/config/set.dat", "w", "[SET]\nRECMOD=1\nTRGSET=3\n");
+  writeText("/mnt/log/error.log", "a", "first line\n");
+  ASSERT_EQ(plat::umount("/mnt/log"), 0);
+
+  ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+  writeText("/mnt/log/config/set.dat", "w", "[SET]\nRECMOD=2\n");
+  writeText("/mnt/log/error.log", "a", "second line\n");
+  writeText("/mnt/log/error.log", "a", "third line\n");
+  int fd = plat::open("/mnt/log/frameloss.txt", O_WRONLY | O_CREAT | O_APPEND, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(plat::write(fd, "a\n", 2), 2);
+  plat::close(fd);
+  fd = plat::open("/mnt/log/frameloss.txt", O_WRONLY | O_CREAT | O_APPEND, 0644);
+  ASSERT_EQ(plat::write(fd, "b\n", 2), 2);
+  plat::close(fd);
+  writeText("/mnt/log/other.txt", "w", "a file written after the rewrites\n");
+  ASSERT_EQ(plat::umount("/mnt/log"), 0);
+
+  std::string report;
+  EXPECT_EQ(card.fsck(&report), 0) << report;
+  ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+  EXPECT_EQ(fileText(card.board().host("/mnt/log/config/set.dat")), "[SET]\nRECMOD=2\n");
+  EXPECT_EQ(fileText(card.board().host("/mnt/log/error.log")), "first line\nsecond line\nthird line\n");
+  EXPECT_EQ(fileText(card.board().host("/mnt/log/frameloss.txt")), "a\nb\n");
+  EXPECT_EQ(fileText(card.board().host("/mnt/log/other.txt")), "a file written after the rewrites\n");
+  EXPECT_EQ(plat::umount("/mnt/log"), 0);
+}
+
 TEST_F(FuseCardTest, ACardInUseCannotBeUnmounted) {
   CardBoard card(k2000MiB, false, true, sim::CardBackend::Fuse);
   card.bootModels();
