@@ -7,18 +7,13 @@
 #include <fstream>
 #include <linux/magic.h>
 
+#include "host_tools.h"
 #include "timeline.h"
 
 namespace sim {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string absolute(const std::string& path) {
-  std::error_code ec;
-  fs::path p = fs::absolute(path, ec);
-  return ec ? path : p.lexically_normal().string();
-}
 
 void printToolOutput(const std::string& output) {
   if (output.empty()) return;
@@ -35,7 +30,7 @@ std::string fatText(const FatInfo& fat) {
 }  // namespace
 
 CardFilesystem::CardFilesystem(std::string boardDir, CardBackend backend)
-    : boardDir_(absolute(boardDir)), backend_(backend) {}
+    : boardDir_(absolutePath(boardDir)), backend_(backend) {}
 
 int CardFilesystem::mount(const std::string& target, unsigned long flags, std::string* hostDir) {
   (void)flags;

@@ -22,12 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string absolute(const std::string& path) {
-  std::error_code ec;
-  fs::path p = fs::absolute(path, ec);
-  return ec ? path : p.lexically_normal().string();
-}
-
 // The RAM disk: a folder of the board directory, empty at each mount, gone at the unmount.
 class RamDisk : public Filesystem {
  public:
@@ -209,7 +203,7 @@ bool adoptFlashedVersion(const std::string& boardDir) {
 }
 
 void installFirmwareCommands(const std::string& boardDir) {
-  std::string dir = absolute(boardDir);
+  std::string dir = absolutePath(boardDir);
   addMountSource("ramfs", std::make_shared<RamDisk>(dir + "/ramdisk"));
   addCommand("mount", boardMountCommand);
   addCommand("umount", boardUmountCommand);

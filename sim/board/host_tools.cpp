@@ -202,4 +202,10 @@ std::string findTool(const std::string& name) {
   return "";
 }
 
+std::string absolutePath(const std::string& path) {
+  std::error_code ec;
+  fs::path p = fs::absolute(path, ec);
+  return ec ? path : p.lexically_normal().string();
+}
+
 }  // namespace sim

@@ -27,6 +27,9 @@ bool isHostMountPoint(const std::string& path);
 // The path of a tool on the PATH or in the system directories (mkfs.vfat lives in /usr/sbin);
 // empty when there is none.
 std::string findTool(const std::string& name);
+// The absolute, lexically normal form of a PC path (the path itself when that fails): the FUSE
+// daemon and the tools run in other directories than ours.
+std::string absolutePath(const std::string& path);
 inline bool haveTool(const std::string& name) { return !findTool(name).empty(); }
 
 }  // namespace sim

@@ -29,16 +29,7 @@ using testing_board::SimRun;
 
 constexpr int kEventRate = 10;  // PRERECINT1 of the default settings
 
-int64_t secondOf(const vr::FrameIndexEntry& e) {
-  struct tm tm = {};
-  tm.tm_year = e.year.get() - 1900;
-  tm.tm_mon = e.month.get() - 1;
-  tm.tm_mday = e.day.get();
-  tm.tm_hour = e.hour.get();
-  tm.tm_min = e.minute.get();
-  tm.tm_sec = e.second.get();
-  return timegm(&tm);  // recorder-sim runs the board in UTC
-}
+int64_t secondOf(const vr::FrameIndexEntry& e) { return vdr::entrySeconds(e); }  // the board runs in UTC
 
 int64_t millisecondsOf(const vr::FrameIndexEntry& e) { return secondOf(e) * 1000 + e.millisecond.get(); }
 

@@ -134,17 +134,21 @@ void checkName(Recording& r) {
 
 }  // namespace
 
+int64_t entrySeconds(const vr::FrameIndexEntry& e) {
+  struct tm tm = {};
+  tm.tm_year = e.year.get() - 1900;
+  tm.tm_mon = e.month.get() - 1;
+  tm.tm_mday = e.day.get();
+  tm.tm_hour = e.hour.get();
+  tm.tm_min = e.minute.get();
+  tm.tm_sec = e.second.get();
+  return timegm(&tm);
+}
+
 double Recording::durationSeconds() const {
   if (frames.size() < 2) return 0;
   auto seconds = [](const vr::FrameIndexEntry& e) {
-    struct tm tm = {};
-    tm.tm_year = e.year.get() - 1900;
-    tm.tm_mon = e.month.get() - 1;
-    tm.tm_mday = e.day.get();
-    tm.tm_hour = e.hour.get();
-    tm.tm_min = e.minute.get();
-    tm.tm_sec = e.second.get();
-    return static_cast<double>(timegm(&tm)) + e.millisecond.get() / 1000.0;
+    return static_cast<double>(entrySeconds(e)) + e.millisecond.get() / 1000.0;
   };
   return seconds(frames.back().entry) - seconds(frames.front().entry);
 }

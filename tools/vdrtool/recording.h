@@ -48,5 +48,8 @@ bool readFrameRecord(const Recording& r, size_t i, std::vector<uint8_t>* out);
 // ddmm.mmmm as stored -> decimal degrees.
 double toDegrees(double ddmm);
 std::string frameTimeText(const vr::FrameIndexEntry& e);
+// The capture second of a frame, its local time read as UTC (recorder-sim runs boards in UTC
+// unless told otherwise; differences between frames hold in any zone).
+int64_t entrySeconds(const vr::FrameIndexEntry& e);
 
 }  // namespace vdr
