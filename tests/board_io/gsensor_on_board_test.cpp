@@ -13,22 +13,14 @@
 #include "core/msg_pipe.h"
 #include "core/threads.h"
 #include "host_support/io_board.h"
+#include "support/pipe_records.h"
 
 namespace {
 
 using testing_board::IoBoardTest;
 
-std::vector<MsgRecord> drain(int pipe) {
-  std::vector<MsgRecord> out;
-  MsgRecord* r;
-  while (MsgRecv(&r, pipe) == 0) {
-    out.push_back(*r);
-    MsgDone(pipe);
-  }
-  return out;
-}
-
-int32_t word(const MsgRecord& r, int w) { return static_cast<int32_t>(r.word[w]); }
+using testing_board::drain;
+using testing_board::word;
 
 class GsensorOnBoard : public IoBoardTest {
  protected:

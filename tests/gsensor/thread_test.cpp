@@ -21,6 +21,7 @@
 #include "platform/sim/clock.h"
 #include "platform/sim/devices.h"
 #include "support/test_board.h"
+#include "support/pipe_records.h"
 
 namespace {
 
@@ -106,17 +107,8 @@ int ScriptedGsnr::open(int, std::unique_ptr<sim::DeviceFile>* file) {
   return 0;
 }
 
-std::vector<MsgRecord> drain(int pipe) {
-  std::vector<MsgRecord> out;
-  MsgRecord* r;
-  while (MsgRecv(&r, pipe) == 0) {
-    out.push_back(*r);
-    MsgDone(pipe);
-  }
-  return out;
-}
-
-int32_t word(const MsgRecord& r, int w) { return static_cast<int32_t>(r.word[w]); }
+using testing_board::drain;
+using testing_board::word;
 
 class GsnrThread : public ::testing::Test {
  protected:
