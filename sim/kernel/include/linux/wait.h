@@ -64,23 +64,9 @@ SIMK_EXTERN_C_END
 	} \
 	__ret; })
 
-/* 0 once the condition holds, -ERESTARTSYS when a signal came. */
+/* 0 once the condition holds, -ERESTARTSYS when a signal came: an untimed wait never runs out. */
 #define wait_event_interruptible(wq, condition) ({ \
-	int __ret = 0; \
-	if (!(condition)) { \
-		struct simk_waiter __w; \
-		simk_prepare_wait(&(wq), &__w, MAX_SCHEDULE_TIMEOUT); \
-		for (;;) { \
-			if (condition) \
-				break; \
-			if (signal_pending(current)) { \
-				__ret = -ERESTARTSYS; \
-				break; \
-			} \
-			simk_wait_sleep(&__w); \
-		} \
-		simk_finish_wait(&__w); \
-	} \
-	__ret; })
+	long __r = wait_event_interruptible_timeout(wq, condition, MAX_SCHEDULE_TIMEOUT); \
+	(int)(__r == -ERESTARTSYS ? -ERESTARTSYS : 0); })
 
 #endif
