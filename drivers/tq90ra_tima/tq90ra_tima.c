@@ -160,6 +160,14 @@ static int tima_reg_ok(u32 offset)
 	return (offset & 3) == 0 && offset + 4 <= TIMA_BLOCK_SIZE;
 }
 
+/* A register request's argument, fetched from the caller and checked against the block. */
+static int tima_fetch_reg(TIMA_REG_ARG *reg, const void __user *user)
+{
+	if (copy_from_user(reg, user, sizeof(*reg)) || !tima_reg_ok(reg->offset))
+		return -EINVAL;
+	return 0;
+}
+
 static int tima_open(struct inode *inode, struct file *file)
 {
 	preempt_disable();
@@ -205,25 +213,15 @@ static int tima_ioctl(struct inode *inode, struct file *file, unsigned int cmd, 
 		tima_blink(&req);
 		break;
 	case TIMA_IOC_WRITE_REG:
-		if (copy_from_user(&reg, user, sizeof(reg))) {
-			result = -EINVAL;
+		result = tima_fetch_reg(&reg, user);
+		if (result)
 			break;
-		}
-		if (!tima_reg_ok(reg.offset)) {
-			result = -EINVAL;
-			break;
-		}
 		writel(reg.value, g_tima_module->base + reg.offset);
 		break;
 	case TIMA_IOC_READ_REG:
-		if (copy_from_user(&reg, user, sizeof(reg))) {
-			result = -EINVAL;
+		result = tima_fetch_reg(&reg, user);
+		if (result)
 			break;
-		}
-		if (!tima_reg_ok(reg.offset)) {
-			result = -EINVAL;
-			break;
-		}
 		reg.value = readl(g_tima_module->base + reg.offset) & 0xffff;
 		if (copy_to_user(user, &reg, sizeof(reg)))
 			result = -EFAULT;

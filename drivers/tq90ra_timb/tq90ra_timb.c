@@ -78,6 +78,14 @@ static int timb_reg_ok(u32 offset)
 	return (offset & 1) == 0 && offset + 2 <= TIMB_BLOCK_SIZE;
 }
 
+/* A register request's argument, fetched from the caller and checked against the block. */
+static int timb_fetch_reg(TIMB_REG_ARG *reg, const void __user *user)
+{
+	if (copy_from_user(reg, user, sizeof(*reg)) || !timb_reg_ok(reg->offset))
+		return -EINVAL;
+	return 0;
+}
+
 static int timb_open(struct inode *inode, struct file *file)
 {
 	preempt_disable();
@@ -142,25 +150,15 @@ static int timb_ioctl(struct inode *inode, struct file *file, unsigned int cmd, 
 		       g_timb_module->base + TIMB_ENABLE);
 		break;
 	case TIMB_IOC_WRITE_REG:
-		if (copy_from_user(&reg, user, sizeof(reg))) {
-			result = -EINVAL;
+		result = timb_fetch_reg(&reg, user);
+		if (result)
 			break;
-		}
-		if (!timb_reg_ok(reg.offset)) {
-			result = -EINVAL;
-			break;
-		}
 		writew(reg.value & 0xffff, g_timb_module->base + reg.offset);
 		break;
 	case TIMB_IOC_READ_REG:
-		if (copy_from_user(&reg, user, sizeof(reg))) {
-			result = -EINVAL;
+		result = timb_fetch_reg(&reg, user);
+		if (result)
 			break;
-		}
-		if (!timb_reg_ok(reg.offset)) {
-			result = -EINVAL;
-			break;
-		}
 		reg.value = readw(g_timb_module->base + reg.offset);
 		if (copy_to_user(user, &reg, sizeof(reg)))
 			result = -EFAULT;
