@@ -11,6 +11,7 @@
 #include "board/card_image.h"
 #include "board/card_store.h"
 #include "board/host_tools.h"
+#include "support/host_files.h"
 
 namespace {
 
@@ -162,8 +163,7 @@ TEST_F(CardEndToEnd, APackageIsFlashedTheBoardRebootsOnceAndThenItIsAlreadyUpgra
   std::ofstream(work / "Image") << "new kernel";
   ASSERT_EQ(sim::runTool({"tar", "-cf", (work / "KVOX_2.0.1.RC2.bin").string(), "-C", work.string(), "fs", "Image"}), 0);
   {
-    std::ifstream in(work / "KVOX_2.0.1.RC2.bin", std::ios::binary);
-    std::string package((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string package = testing_board::hostFileText(work / "KVOX_2.0.1.RC2.bin");
     auto store = sim::openCardStore(board_, s);
     ASSERT_TRUE(store->makeDir("program", &error)) << error;
     ASSERT_TRUE(store->writeFile("program/KVOX_2.0.1.RC2.bin", package, &error)) << error;

@@ -11,6 +11,7 @@
 #include "core/globals.h"
 #include "record/disk_mgr.h"
 #include "support/test_board.h"
+#include "support/host_files.h"
 #include "support/test_card.h"
 
 namespace {
@@ -19,10 +20,7 @@ namespace fs = std::filesystem;
 
 constexpr uint32_t kEventKind = STREAM_KIND_BASE | STREAM_KIND_EVENT;
 
-std::vector<uint8_t> fileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
+using testing_board::hostFileBytes;
 
 class Store : public ::testing::Test {
  protected:
@@ -109,8 +107,8 @@ TEST_F(Store, ClosedPairHoldsContiguousEntriesAndOneHeader) {
   const int n = 25;
   std::string base = writePair(mgr.get(), n, static_cast<time_t>(testing_board::kStartSecond));
   EXPECT_EQ(base.rfind("/mnt/log/ch1/event/0000000001,", 0), 0u) << base;
-  auto vdx = fileBytes(board.host(base + ".vdx"));
-  auto vdd = fileBytes(board.host(base + ".vdd"));
+  auto vdx = hostFileBytes(board.host(base + ".vdx"));
+  auto vdd = hostFileBytes(board.host(base + ".vdd"));
   ASSERT_EQ(vdx.size(), 66u * n + 26);
   uint32_t expectedOffset = 0;
   for (int i = 0; i < n; ++i) {
@@ -136,8 +134,8 @@ TEST_F(Store, ClosedPairHoldsContiguousEntriesAndOneHeader) {
   // The next pair takes the next number, even with no frame in it, and stays empty.
   std::string empty = writePair(mgr.get(), 0, static_cast<time_t>(testing_board::kStartSecond) + 60);
   EXPECT_EQ(empty.rfind("/mnt/log/ch1/event/0000000002,", 0), 0u) << empty;
-  EXPECT_EQ(fileBytes(board.host(empty + ".vdx")).size(), 0u);
-  EXPECT_EQ(fileBytes(board.host(empty + ".vdd")).size(), 0u);
+  EXPECT_EQ(hostFileBytes(board.host(empty + ".vdx")).size(), 0u);
+  EXPECT_EQ(hostFileBytes(board.host(empty + ".vdd")).size(), 0u);
 }
 
 TEST_F(Store, WriteWithoutAnOpenPairOrFrameFails) {

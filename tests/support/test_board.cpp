@@ -1,9 +1,9 @@
 #include "support/test_board.h"
+#include "support/host_files.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "platform/sim/board.h"
 #include "platform/sim/clock.h"
@@ -39,10 +39,7 @@ void TestBoard::writeFile(const std::string& boardPath, const std::string& conte
 }
 
 std::string TestBoard::readFile(const std::string& boardPath) const {
-  std::ifstream in(host(boardPath), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return hostFileText(host(boardPath));
 }
 
 bool TestBoard::exists(const std::string& boardPath) const { return fs::exists(host(boardPath)); }

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <sys/statfs.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include "board/host_tools.h"
 #include "card_fixture.h"
 #include "platform/platform.h"
+#include "support/host_files.h"
 
 using card_test::CardBoard;
 
@@ -20,10 +20,7 @@ namespace {
 
 constexpr uint64_t k2000MiB = 2000 * 1024;
 
-std::string fileText(const std::string& path) {
-  std::ifstream in(path);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using testing_board::hostFileText;
 
 int mkdosfs(const std::string& fatBits, const std::string& device) {
   return WEXITSTATUS(sim::runCommand({"/usr/bin/mkdosfs", "-F", fatBits, "-s", "64", "-n", "ZIDADORI1", device}));
@@ -57,7 +54,7 @@ class CardModelTest : public ::testing::TestWithParam<sim::CardBackend> {};
 TEST_P(CardModelTest, FormatMountWriteUnmountLeavesAConsistentImage) {
   CardBoard card(k2000MiB, false, false, GetParam());
   card.bootModels();
-  EXPECT_NE(fileText(card.board().host("/proc/partitions")).find(" 179        0    2048000 mmcblk0\n"),
+  EXPECT_NE(hostFileText(card.board().host("/proc/partitions")).find(" 179        0    2048000 mmcblk0\n"),
             std::string::npos);
   EXPECT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), -1);  // blank: no FAT yet
   EXPECT_EQ(errno, EINVAL);
@@ -94,7 +91,7 @@ TEST_P(CardModelTest, FormatMountWriteUnmountLeavesAConsistentImage) {
 TEST_P(CardModelTest, PartitionedCardMountsItsPartitionUntilTheWholeCardIsFormatted) {
   CardBoard card(k2000MiB, true, true, GetParam());
   card.bootModels();
-  std::string partitions = fileText(card.board().host("/proc/partitions"));
+  std::string partitions = hostFileText(card.board().host("/proc/partitions"));
   EXPECT_NE(partitions.find(" 179        1    2046976 mmcblk0p1\n"), std::string::npos) << partitions;
   EXPECT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), -1);
   ASSERT_EQ(plat::mount("/dev/sda1", "/mnt/log", "vfat", 0, nullptr), 0);
@@ -203,10 +200,10 @@ TEST_F(FuseCardTest, RewrittenAndAppendedFilesStayWholeAcrossMounts) {
   std::string report;
   EXPECT_EQ(card.fsck(&report), 0) << report;
   ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
-  EXPECT_EQ(fileText(card.board().host("/mnt/log/config/set.dat")), "[SET]\nRECMOD=2\n");
-  EXPECT_EQ(fileText(card.board().host("/mnt/log/error.log")), "first line\nsecond line\nthird line\n");
-  EXPECT_EQ(fileText(card.board().host("/mnt/log/frameloss.txt")), "a\nb\n");
-  EXPECT_EQ(fileText(card.board().host("/mnt/log/other.txt")), "a file written after the rewrites\n");
+  EXPECT_EQ(hostFileText(card.board().host("/mnt/log/config/set.dat")), "[SET]\nRECMOD=2\n");
+  EXPECT_EQ(hostFileText(card.board().host("/mnt/log/error.log")), "first line\nsecond line\nthird line\n");
+  EXPECT_EQ(hostFileText(card.board().host("/mnt/log/frameloss.txt")), "a\nb\n");
+  EXPECT_EQ(hostFileText(card.board().host("/mnt/log/other.txt")), "a file written after the rewrites\n");
   EXPECT_EQ(plat::umount("/mnt/log"), 0);
 }
 

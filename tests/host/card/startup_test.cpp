@@ -14,6 +14,7 @@
 #include "device/buzzer_led.h"
 #include "platform/platform.h"
 #include "support/test_board.h"
+#include "support/host_files.h"
 
 using card_test::CardBoard;
 using testing_board::ConsoleCapture;
@@ -121,8 +122,7 @@ TEST_P(StartupTest, APackageIsFlashedOnceAndTheNextBootIsAlreadyUpgraded) {
   card.addButtons(false);
   std::string rootfs = card.dir() + "/rootfs.tar";
   ASSERT_TRUE(card_test::makeTar(rootfs, {{"version", "VERSION=KVOX_2.0.0.RC1\n"}}));
-  std::ifstream rootfsFile(rootfs, std::ios::binary);
-  std::string fsImage((std::istreambuf_iterator<char>(rootfsFile)), std::istreambuf_iterator<char>());
+  std::string fsImage = testing_board::hostFileText(rootfs);
   ASSERT_EQ(mount_sd(), 0);
   ASSERT_TRUE(card_test::makeTar(card.board().host("/mnt/log/program/KVOX_2.0.0.RC1.bin"),
                                  {{"fs", fsImage}, {"Image", "kernel"}}));

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <semaphore.h>
 #include <turbojpeg.h>
@@ -15,6 +14,7 @@
 #include "platform/platform.h"
 #include "platform/sim/clock.h"
 #include "platform/sim/devices.h"
+#include "support/host_files.h"
 
 namespace record_test {
 
@@ -53,10 +53,6 @@ void initWorker(THREAD_INFO& info, int number) {
   info.started = true;
 }
 
-std::vector<uint8_t> readAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 }  // namespace
 
@@ -79,8 +75,7 @@ RecordHarness::ConsoleFile::~ConsoleFile() {
 
 std::string RecordHarness::ConsoleFile::text() const {
   fflush(stdout);
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  return testing_board::hostFileText(path);
 }
 
 std::string RecordHarness::console() { return console_.text(); }
@@ -209,8 +204,8 @@ std::vector<Pair> RecordHarness::pairs(const std::string& kind) const {
   for (const std::string& base : bases) {
     Pair p;
     p.name = base;
-    p.vdd = readAll(card_.channelDir(kind) + "/" + base + ".vdd");
-    p.vdx = readAll(card_.channelDir(kind) + "/" + base + ".vdx");
+    p.vdd = testing_board::hostFileBytes(card_.channelDir(kind) + "/" + base + ".vdd");
+    p.vdx = testing_board::hostFileBytes(card_.channelDir(kind) + "/" + base + ".vdx");
     size_t n = p.vdx.size() >= sizeof(vr::IdxHeader) ? (p.vdx.size() - sizeof(vr::IdxHeader)) / sizeof(vr::FrameIndexEntry)
                                                       : 0;
     for (size_t i = 0; i < n; ++i) {
