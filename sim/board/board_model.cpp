@@ -1,4 +1,4 @@
-#include "board_model.h"
+#include "board/board_model.h"
 
 #include <cstdarg>
 #include <cstdio>

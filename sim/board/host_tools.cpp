@@ -1,4 +1,4 @@
-#include "host_tools.h"
+#include "board/host_tools.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,11 +1,11 @@
 // The list of the board's parts. Each subsystem of the simulated board adds its model here.
-#include "board/tq90ra_board.h"
-#include "board_model.h"
-#include "camera_model.h"
-#include "card_model.h"
-#include "card_runner.h"
-#include "flash_model.h"
-#include "gsensor_board.h"
+#include "board/io/tq90ra_board.h"
+#include "board/board_model.h"
+#include "board/camera/camera_model.h"
+#include "board/card/card_model.h"
+#include "board/card/card_runner.h"
+#include "board/flash/flash_model.h"
+#include "board/gsensor/gsensor_board.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "timeline.h"
+#include "board/timeline.h"
 
 #include <cerrno>
 #include <cstdio>

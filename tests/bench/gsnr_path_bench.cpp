@@ -18,8 +18,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "board/gsensor_board.h"
-#include "board/tq90ra_board.h"
+#include "board/gsensor/gsensor_board.h"
+#include "board/io/tq90ra_board.h"
 #include "config/settings.h"
 #include "core/globals.h"
 #include "core/msg_pipe.h"

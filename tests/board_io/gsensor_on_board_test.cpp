@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "board/gsensor_board.h"
+#include "board/gsensor/gsensor_board.h"
 #include "config/settings.h"
 #include "core/globals.h"
 #include "core/msg_pipe.h"

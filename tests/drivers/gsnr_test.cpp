@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "board/gsensor_board.h"
+#include "board/gsensor/gsensor_board.h"
 #include "drivers/support/other_i2c_client.h"
 #include "host_support/io_board.h"
 #include "platform/platform.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "board/card_image.h"
-#include "board/card_store.h"
+#include "board/card/card_image.h"
+#include "board/card/card_store.h"
 #include "board/host_tools.h"
 #include "support/host_files.h"
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "board/card_image.h"
-#include "board/card_store.h"
-#include "board/fat_image.h"
+#include "board/card/card_image.h"
+#include "board/card/card_store.h"
+#include "board/card/fat_image.h"
 #include "board/host_tools.h"
 #include "card_image.h"
 #include "recording.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "board/tq90ra_board.h"
+#include "board/io/tq90ra_board.h"
 #include "kernel/kernel.h"
 #include "platform/sim/clock.h"
 #include "support/test_board.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "board/card_fill.h"
+#include "board/card/card_fill.h"
 #include "card_fixture.h"
 #include "platform/platform.h"
 #include "record/disk_mgr.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "board/card_store.h"
+#include "board/card/card_store.h"
 #include "board/host_tools.h"
 #include "core/gpio_requests.h"
 #include "platform/sim/board.h"

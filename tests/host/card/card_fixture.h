@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "board/card_image.h"
-#include "board/card_model.h"
-#include "board/flash_model.h"
+#include "board/card/card_image.h"
+#include "board/card/card_model.h"
+#include "board/flash/flash_model.h"
 #include "device/buzzer_led.h"
 #include "platform/sim/board.h"
 #include "platform/sim/devices.h"

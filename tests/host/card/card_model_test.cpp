@@ -8,7 +8,7 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
-#include "board/card_store.h"
+#include "board/card/card_store.h"
 #include "board/host_tools.h"
 #include "card_fixture.h"
 #include "platform/platform.h"

@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <sys/stat.h>
 
-#include "board/card_runner.h"
-#include "board/card_store.h"
+#include "board/card/card_runner.h"
+#include "board/card/card_store.h"
 #include "support/test_board.h"
 
 using testing_board::ConsoleCapture;

@@ -1,7 +1,7 @@
 // A card prepared from outside the board, and the settings action's edits of its settings file.
 #include <gtest/gtest.h>
 
-#include "board/card_store.h"
+#include "board/card/card_store.h"
 #include "card_fixture.h"
 #include "config/settings.h"
 #include "core/sd_card.h"

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "board/flash_model.h"
+#include "board/flash/flash_model.h"
 #include "board/host_tools.h"
 #include "card_fixture.h"
 #include "platform/platform.h"

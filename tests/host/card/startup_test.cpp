@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "board/flash_model.h"
+#include "board/flash/flash_model.h"
 
 #include "card_fixture.h"
 #include "config/settings.h"

@@ -8,8 +8,8 @@
 #include <sys/mman.h>
 #include <vector>
 
-#include "board/camera_model.h"
-#include "board/tq90ra_board.h"
+#include "board/camera/camera_model.h"
+#include "board/io/tq90ra_board.h"
 #include "config/settings.h"
 #include "platform/platform.h"
 #include "platform/sim/clock.h"

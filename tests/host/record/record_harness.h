@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "board/camera_model.h"
+#include "board/camera/camera_model.h"
 #include "config/settings.h"
 #include "core/threads.h"
 #include "record/video_format.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "board/accel_motion.h"
+#include "board/gsensor/accel_motion.h"
 
 namespace {
 

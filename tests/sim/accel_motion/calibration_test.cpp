@@ -2,7 +2,7 @@
 // ordinary driving must never trigger, a shock must.
 #include <gtest/gtest.h>
 
-#include "board/accel_motion.h"
+#include "board/gsensor/accel_motion.h"
 #include "config/settings.h"
 #include "gsensor/gsnr_detect.h"
 

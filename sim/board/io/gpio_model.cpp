@@ -1,4 +1,4 @@
-#include "board/gpio_model.h"
+#include "board/io/gpio_model.h"
 
 namespace sim {
 namespace {

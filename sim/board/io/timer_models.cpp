@@ -1,4 +1,4 @@
-#include "board/timer_models.h"
+#include "board/io/timer_models.h"
 
 #include <cstring>
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "card_image.h"
+#include "board/card/card_image.h"
 
 namespace sim {
 

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "board/accel_motion.h"
-#include "board/bma150_model.h"
+#include "board/gsensor/accel_motion.h"
+#include "board/gsensor/bma150_model.h"
 #include "board/board_model.h"
 
 namespace sim {

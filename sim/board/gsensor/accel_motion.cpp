@@ -1,4 +1,4 @@
-#include "accel_motion.h"
+#include "board/gsensor/accel_motion.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "card_image.h"
+#include "board/card/card_image.h"
 
 #include <cerrno>
 #include <chrono>
@@ -11,7 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "host_tools.h"
+#include "board/host_tools.h"
 
 namespace sim {
 namespace {

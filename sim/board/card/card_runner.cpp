@@ -1,12 +1,12 @@
-#include "card_runner.h"
+#include "board/card/card_runner.h"
 
 #include <algorithm>
 #include <filesystem>
 
-#include "card_fill.h"
-#include "card_store.h"
-#include "fat_image.h"
-#include "timeline.h"
+#include "board/card/card_fill.h"
+#include "board/card/card_store.h"
+#include "board/card/fat_image.h"
+#include "board/timeline.h"
 
 namespace sim {
 namespace {

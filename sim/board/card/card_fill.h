@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <string>
 
-#include "card_image.h"
+#include "board/card/card_image.h"
 
 namespace sim {
 

@@ -1,4 +1,4 @@
-#include "card_fill.h"
+#include "board/card/card_fill.h"
 
 #include <algorithm>
 #include <ctime>
@@ -7,7 +7,7 @@
 #include <functional>
 #include <vector>
 
-#include "fat_image.h"
+#include "board/card/fat_image.h"
 
 namespace sim {
 namespace {

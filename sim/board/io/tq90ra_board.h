@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "board/board_model.h"
-#include "board/ds1337_model.h"
+#include "board/clock/ds1337_model.h"
 #include "board/events.h"
-#include "board/gpio_model.h"
-#include "board/signals.h"
-#include "board/timer_models.h"
-#include "board/zr31camera_model.h"
+#include "board/io/gpio_model.h"
+#include "board/io/signals.h"
+#include "board/io/timer_models.h"
+#include "board/camera/zr31camera_model.h"
 #include "platform/sim/clock.h"
 
 namespace sim {

@@ -1,4 +1,4 @@
-#include "flash_model.h"
+#include "board/flash/flash_model.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,9 +9,9 @@
 #include <memory>
 #include <unistd.h>
 
-#include "host_tools.h"
+#include "board/host_tools.h"
 #include "platform/sim/board.h"
-#include "timeline.h"
+#include "board/timeline.h"
 
 namespace sim {
 

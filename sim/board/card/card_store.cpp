@@ -1,4 +1,4 @@
-#include "card_store.h"
+#include "board/card/card_store.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,7 +9,7 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include "host_tools.h"
+#include "board/host_tools.h"
 
 namespace sim {
 

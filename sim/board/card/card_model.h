@@ -7,8 +7,8 @@
 #include <string>
 #include <sys/statfs.h>
 
-#include "board_model.h"
-#include "card_image.h"
+#include "board/board_model.h"
+#include "board/card/card_image.h"
 #include "platform/sim/board.h"
 
 namespace sim {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "board_model.h"
-#include "card_image.h"
+#include "board/board_model.h"
+#include "board/card/card_image.h"
 
 namespace sim {
 

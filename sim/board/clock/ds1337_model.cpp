@@ -1,4 +1,4 @@
-#include "board/ds1337_model.h"
+#include "board/clock/ds1337_model.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "board/camera_picture.h"
+#include "board/camera/camera_picture.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "board/tq90ra_board.h"
+#include "board/io/tq90ra_board.h"
 
 #include <cerrno>
 #include <chrono>

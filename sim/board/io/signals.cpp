@@ -1,4 +1,4 @@
-#include "board/signals.h"
+#include "board/io/signals.h"
 
 #include <cstdio>
 

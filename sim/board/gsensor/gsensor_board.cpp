@@ -1,9 +1,9 @@
-#include "board/gsensor_board.h"
+#include "board/gsensor/gsensor_board.h"
 
 #include <cstdlib>
 
 #include "board/timeline.h"
-#include "board/tq90ra_board.h"
+#include "board/io/tq90ra_board.h"
 #include "kernel/kernel.h"
 #include "platform/sim/board.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "board_model.h"
+#include "board/board_model.h"
 
 namespace sim {
 

@@ -40,7 +40,7 @@
 #include <vector>
 
 #include "board/board_model.h"
-#include "board/camera_picture.h"
+#include "board/camera/camera_picture.h"
 #include "platform/sim/devices.h"
 #include "record/cam_interface.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "card_store.h"
+#include "board/card/card_store.h"
 
 namespace sim {
 

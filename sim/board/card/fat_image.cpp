@@ -1,4 +1,4 @@
-#include "fat_image.h"
+#include "board/card/fat_image.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,7 +9,7 @@
 #include <set>
 #include <unistd.h>
 
-#include "card_image.h"
+#include "board/card/card_image.h"
 
 namespace sim {
 namespace {

@@ -1,4 +1,4 @@
-#include "board/zr31camera_model.h"
+#include "board/camera/zr31camera_model.h"
 
 #include <cerrno>
 

@@ -1,4 +1,4 @@
-#include "board/camera_model.h"
+#include "board/camera/camera_model.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "board/bma150_model.h"
+#include "board/gsensor/bma150_model.h"
 
 #include <algorithm>
 #include <cerrno>

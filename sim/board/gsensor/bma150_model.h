@@ -19,7 +19,7 @@
 #include <functional>
 #include <mutex>
 
-#include "board/accel_motion.h"
+#include "board/gsensor/accel_motion.h"
 #include "kernel/kernel.h"
 
 namespace sim {

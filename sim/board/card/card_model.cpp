@@ -1,4 +1,4 @@
-#include "card_model.h"
+#include "board/card/card_model.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,8 +7,8 @@
 #include <fstream>
 #include <linux/magic.h>
 
-#include "host_tools.h"
-#include "timeline.h"
+#include "board/host_tools.h"
+#include "board/timeline.h"
 
 namespace sim {
 namespace {
