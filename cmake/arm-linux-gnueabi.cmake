@@ -8,5 +8,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Unit tests built for the board run on the PC under user-mode emulation.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm-static -L /usr/arm-linux-gnueabi)
+# The board's core is ARMv4 (ARM state only, no ARMv5 instructions): our code is built for it.
+# Debian's own libraries are built for ARMv5TE; the board's toolchain brings ARMv4 ones.
+set(CMAKE_C_FLAGS_INIT "-march=armv4 -marm")
+set(CMAKE_CXX_FLAGS_INIT "-march=armv4 -marm")
+# Unit tests built for the board run on the PC under user-mode emulation, on the oldest core
+# that Debian's C library runs on.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm-static -cpu arm926 -L /usr/arm-linux-gnueabi)
