@@ -97,10 +97,13 @@ void cancel_all_work_thread() {
   sem_destroy(&g_thread_to_main);
 }
 
-int idle_worker(THREAD_INFO* info, const char* name) {
+int idle_worker(THREAD_INFO* info, const char* name, std::initializer_list<int> pipes) {
   recorder_trace("%s: not built yet, idle until stop\n", name);
   MsgOpen();
-  while (info->run.load()) plat::usleep(100000);
+  while (info->run.load()) {
+    for (int pipe : pipes) MsgClear(pipe);
+    plat::usleep(100000);
+  }
   MsgClose();
   recorder_trace("~%s()\n", name);
   return 0;

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <pthread.h>
 #include <semaphore.h>
 
@@ -42,5 +43,5 @@ int OverwriteThread(THREAD_INFO* info);
 int RecordThread(THREAD_INFO* info);
 
 // A worker whose subsystem is not built yet: registers with the pipes, waits for its run flag
-// to clear and ends.
-int idle_worker(THREAD_INFO* info, const char* name);
+// to clear and ends. It drops what others send to its pipes, so they do not fill up meanwhile.
+int idle_worker(THREAD_INFO* info, const char* name, std::initializer_list<int> pipes = {});
