@@ -31,6 +31,8 @@ int create_work_thread(int n);
 int create_all_work_thread();
 void cancel_work_thread(int n);
 void join_work_thread(int n);
+// Lets a worker go without waiting for it: it ends by itself once its run flag is cleared.
+void detach_work_thread(int n);
 void cancel_all_work_thread();
 
 // Worker entries, each in its subsystem.

@@ -63,7 +63,7 @@ void removeBoardDir(const std::string& dir) {
 
 // The board process ends with _exit, so a sanitizer's report does not change its exit code: in
 // a sanitizer build every report on the console fails the test that ran the board.
-static void reportSanitizerFindings(const std::string& output) {
+void reportSanitizerFindings(const std::string& output) {
   for (const char* mark : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
                            "runtime error:"}) {
     size_t at = output.find(mark);
