@@ -1,6 +1,7 @@
 // The settings files on the card, as the supervisor reads them: the same bytes as set.dat (every
-// key, then the validation), as time.ini (the clock value, then the file is deleted) and as
-// version.ini (the firmware version comparison).
+// key, then the validation), as time.ini (the clock value, then the file is deleted), as
+// version.ini (the firmware version comparison) and as the firmware's /version, which comes with
+// a package from the card.
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -40,5 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   fuzz_board::writeBoardFile("/mnt/log/config/version.ini", data, size);
   CmpFirmwareVersion("KVOX_1.0.2.RC3", "/mnt/log/config/version.ini");
+
+  fuzz_board::writeBoardFile(FIRMWARE_VERSION_FILE, data, size);
+  CreateVersionFile();
   return 0;
 }
