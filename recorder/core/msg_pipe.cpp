@@ -152,6 +152,18 @@ int MsgClear(int pipe) {
 
 int MsgOpenCount() { return opencount.load(); }
 
+int MsgPipeDepth(int pipe) {
+  if (!validPipe(pipe)) return -1;
+  // The creation lock keeps MsgClose from freeing the header while it is walked.
+  std::lock_guard<std::mutex> creation(gPipeCreation);
+  MsgPipe* p = msg_pipe[pipe].load(std::memory_order_acquire);
+  if (!p) return -1;
+  std::lock_guard<std::mutex> lock(p->mutex);
+  int depth = 0;
+  for (MsgNode* n = p->head.load(std::memory_order_relaxed); n; n = n->next.load(std::memory_order_relaxed)) ++depth;
+  return depth;
+}
+
 MsgRecord MsgMake(uint32_t pipe, uint32_t sender, uint32_t id) {
   MsgRecord r;
   memset(&r, 0, sizeof r);

@@ -98,5 +98,8 @@ int MsgClear(int pipe);
 
 // Number of registered users (for tests and traces).
 int MsgOpenCount();
+// Records waiting in a pipe, or -1 for a pipe that has never been used. Walks the pipe under its
+// lock: for health reports (the soak samples it once a simulated hour), never per message.
+int MsgPipeDepth(int pipe);
 // Builds a record with every word 0 except pipe, sender and id.
 MsgRecord MsgMake(uint32_t pipe, uint32_t sender, uint32_t id);

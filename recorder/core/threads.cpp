@@ -85,22 +85,36 @@ void join_work_thread(int n) {
   gThreadInfo[n].started = false;
 }
 
+void detach_work_thread(int n) {
+  if (n < 0 || n >= WORK_THREAD_COUNT || !gThreadInfo[n].started) return;
+  pthread_detach(gThreadInfo[n].thread);
+  gThreadInfo[n].started = false;
+}
+
 void cancel_all_work_thread() {
   for (int n = WORK_THREAD_COUNT - 1; n >= 0; --n) cancel_work_thread(n);
   join_work_thread(7);
   join_work_thread(6);
   // The GPS thread may sit in a long serial wait; it is waited for only when the board is not
-  // going to wait for power and reboot anyway.
+  // going to wait for power and reboot anyway. Otherwise it is let go: it ends by itself when
+  // it sees its run flag, and its resources go back to the system then, not never.
   struct stat st;
-  if (plat::stat(SD_MOUNT_POINT "/no_power_check", &st) == 0) join_work_thread(5);
+  if (plat::stat(SD_MOUNT_POINT "/no_power_check", &st) == 0) {
+    join_work_thread(5);
+  } else {
+    detach_work_thread(5);
+  }
   for (int n = 4; n >= 0; --n) join_work_thread(n);
   sem_destroy(&g_thread_to_main);
 }
 
-int idle_worker(THREAD_INFO* info, const char* name) {
+int idle_worker(THREAD_INFO* info, const char* name, std::initializer_list<int> pipes) {
   recorder_trace("%s: not built yet, idle until stop\n", name);
   MsgOpen();
-  while (info->run.load()) plat::usleep(100000);
+  while (info->run.load()) {
+    for (int pipe : pipes) MsgClear(pipe);
+    plat::usleep(100000);
+  }
   MsgClose();
   recorder_trace("~%s()\n", name);
   return 0;

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <pthread.h>
 #include <semaphore.h>
 
@@ -30,6 +31,8 @@ int create_work_thread(int n);
 int create_all_work_thread();
 void cancel_work_thread(int n);
 void join_work_thread(int n);
+// Lets a worker go without waiting for it: it ends by itself once its run flag is cleared.
+void detach_work_thread(int n);
 void cancel_all_work_thread();
 
 // Worker entries, each in its subsystem.
@@ -42,5 +45,5 @@ int OverwriteThread(THREAD_INFO* info);
 int RecordThread(THREAD_INFO* info);
 
 // A worker whose subsystem is not built yet: registers with the pipes, waits for its run flag
-// to clear and ends.
-int idle_worker(THREAD_INFO* info, const char* name);
+// to clear and ends. It drops what others send to its pipes, so they do not fill up meanwhile.
+int idle_worker(THREAD_INFO* info, const char* name, std::initializer_list<int> pipes = {});

@@ -47,6 +47,9 @@ class BoardModel {
 
 // Every model of the board, created anew for each boot (and by the runner to know the actions).
 std::vector<std::unique_ptr<BoardModel>> createBoardModels();
+// The "health" action: the board process's resident size and every message pipe's depth in the
+// timeline (health_model.cpp).
+std::unique_ptr<BoardModel> makeHealthModel();
 
 struct RunnerContext;
 

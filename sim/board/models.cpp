@@ -17,6 +17,7 @@ std::vector<std::unique_ptr<BoardModel>> createBoardModels() {
   models.push_back(std::make_unique<FlashModel>());
   models.push_back(std::make_unique<CardModel>());
   models.push_back(makeCameraBoardModel());  // /dev/cam0
+  models.push_back(makeHealthModel());       // "health": resident size and pipe depths
   return models;
 }
 

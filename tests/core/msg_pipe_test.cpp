@@ -78,6 +78,20 @@ TEST_F(MsgPipeTest, RecordsLeaveEachPipeInOrderWithoutMixingPipes) {
   }
 }
 
+TEST_F(MsgPipeTest, DepthCountsTheRecordsWaitingUntilTheLastClose) {
+  EXPECT_EQ(MsgPipeDepth(30), -1) << "never used";
+  EXPECT_EQ(MsgPipeDepth(-1), -1);
+  EXPECT_EQ(MsgPipeDepth(MSG_PIPE_COUNT), -1);
+  for (uint32_t i = 0; i < 3; ++i) ASSERT_EQ(send(30, MOD_GSNR, MSG_GSNR_DATA, i), 0);
+  EXPECT_EQ(MsgPipeDepth(30), 3);
+  MsgDone(30);
+  EXPECT_EQ(MsgPipeDepth(30), 2);
+  MsgClear(30);
+  EXPECT_EQ(MsgPipeDepth(30), 0) << "empty, but the pipe exists";
+  MsgClose();
+  EXPECT_EQ(MsgPipeDepth(30), -1) << "released with the last user";
+}
+
 TEST_F(MsgPipeTest, ShortLengthCopiesOnlyThatMuchAndZeroesTheRest) {
   MsgRecord r = MsgMake(30, MOD_CORE, MSG_SUPER_CAP_CHARGED);
   r.word[MSG_W_P0] = 99;

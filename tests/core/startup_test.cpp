@@ -100,3 +100,23 @@ TEST_F(StartupTest, AStopRequestedDuringStartUpIsNotLost) {
 }
 
 }  // namespace
+
+// A worker that is not built yet still takes what the others send it: the G-sensor's peak every
+// second to the travel log's pipe would otherwise pile up for as long as the unit records.
+TEST_F(StartupTest, TheTravelLogWorkerDropsWhatIsSentToItsPipes) {
+  MsgOpen();
+  for (uint32_t pipe : {PIPE_LOG, PIPE_LOG_GPS, PIPE_LOG_GSNR}) {
+    MsgRecord r = MsgMake(pipe, MOD_GSNR, MSG_GSNR_DATA);
+    ASSERT_EQ(MsgSend(&r, MSG_LENGTH), 0);
+  }
+  THREAD_INFO info = {};
+  info.run.store(1);
+  testing_board::ConsoleCapture console;
+  std::thread worker([&] { log_thread(&info); });
+  ASSERT_TRUE(sim::Clock::waitForSleepers(1));
+  for (int pipe : {PIPE_LOG, PIPE_LOG_GPS, PIPE_LOG_GSNR}) EXPECT_EQ(MsgPipeDepth(pipe), 0) << pipe;
+  info.run.store(0);
+  sim::Clock::advance(sim::kNsPerSec);
+  worker.join();
+  MsgClose();
+}

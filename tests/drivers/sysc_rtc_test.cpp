@@ -41,6 +41,18 @@ TEST_F(Sysc, PositionAndWidthChecks) {
   EXPECT_EQ(plat::read(fd, buf, 2), 2);
   EXPECT_EQ(plat::read(fd, buf, 1), 1);
   EXPECT_EQ(plat::lseek(fd, 0, SEEK_CUR), 0x13);
+  // A register of 2 or 4 bytes starts at a multiple of its width.
+  for (off_t at : {0x11, 0x12, 0x13}) {
+    ASSERT_EQ(plat::lseek(fd, at, SEEK_SET), at);
+    EXPECT_EQ(plat::read(fd, buf, 4), -1) << at;
+    EXPECT_EQ(errno, EINVAL);
+  }
+  ASSERT_EQ(plat::lseek(fd, 0x13, SEEK_SET), 0x13);
+  EXPECT_EQ(plat::read(fd, buf, 2), -1);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(plat::read(fd, buf, 1), 1);
+  ASSERT_EQ(plat::lseek(fd, 0x12, SEEK_SET), 0x12);
+  EXPECT_EQ(plat::read(fd, buf, 2), 2);
   EXPECT_EQ(plat::read(fd, sim::kernel::badUserPointer(), 4), -1);
   EXPECT_EQ(errno, EFAULT);
   EXPECT_EQ(plat::lseek(fd, -1, SEEK_SET), -1);

@@ -12,6 +12,7 @@
 #include "board/card/card_store.h"
 #include "board/host_tools.h"
 #include "support/host_files.h"
+#include "support/sim_run.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ SimRun runSim(const std::string& board, const std::string& scenario, std::vector
   argv.insert(argv.end(), options.begin(), options.end());
   SimRun run;
   run.status = sim::runTool(argv, &run.output);
+  testing_board::reportSanitizerFindings(run.output);
   fs::remove(scenarioPath);
   return run;
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/sim_run.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -56,7 +58,9 @@ class PowerCycle : public ::testing::Test {
     std::ofstream(dir + "/scenario") << scenario;
     std::string command = std::string(RECORDER_SIM_PATH) + " --board " + dir + "/board --speed 10 --scenario " +
                           dir + "/scenario " + extra + " > " + dir + "/out.txt 2>&1";
-    return std::system(command.c_str());
+    int status = std::system(command.c_str());
+    testing_board::reportSanitizerFindings(readFile(dir + "/out.txt"));
+    return status;
   }
   std::string dir;
 };

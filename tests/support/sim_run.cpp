@@ -1,5 +1,7 @@
 #include "support/sim_run.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -59,6 +61,20 @@ void removeBoardDir(const std::string& dir) {
   fs::remove(dir + ".scenario", ec);
 }
 
+// The board process ends with _exit, so a sanitizer's report does not change its exit code: in
+// a sanitizer build every report on the console fails the test that ran the board.
+void reportSanitizerFindings(const std::string& output) {
+  for (const char* mark : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                           "runtime error:"}) {
+    size_t at = output.find(mark);
+    if (at == std::string::npos) continue;
+    size_t from = output.rfind('\n', at);
+    from = from == std::string::npos ? 0 : from + 1;
+    ADD_FAILURE() << "the board reported:\n" << output.substr(from, 3000);
+    return;
+  }
+}
+
 SimRun runSim(const std::string& recorderSim, const std::string& boardDir, const std::vector<std::string>& args,
               const std::string& scenario) {
   SimRun run;
@@ -78,6 +94,7 @@ SimRun runSim(const std::string& recorderSim, const std::string& boardDir, const
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) run.output.append(buf, n);
   int status = pclose(p);
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  reportSanitizerFindings(run.output);
   return run;
 }
 

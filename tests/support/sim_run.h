@@ -21,6 +21,10 @@ struct SimRun {
 std::string makeBoardDir(const std::string& name);
 void removeBoardDir(const std::string& dir);
 
+// Fails the current test when the output of a run holds a sanitizer's report (the board process
+// ends with _exit, so a report never reaches its exit code).
+void reportSanitizerFindings(const std::string& output);
+
 // recorder-sim --board DIR [extra arguments...]; a scenario text, when given, is written to
 // DIR.scenario and passed with --scenario.
 SimRun runSim(const std::string& recorderSim, const std::string& boardDir, const std::vector<std::string>& args,
