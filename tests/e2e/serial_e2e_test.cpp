@@ -60,3 +60,40 @@ TEST_F(SerialE2eTest, ARealDeviceNeedsSpeedOneAndBadPortsAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SerialE2eTest, TheReceiverOnPort2FixesAfterItsColdStartLosesTheSkyInATunnelAndTheClockChipCanBeOff) {
+  auto run = runSim(RECORDER_SIM_PATH, dir,
+                    {"--speed", "10", "--duration", "40", "--gps-ttff", "5", "--rtc-offset", "3600", "--start",
+                     "2026-03-01 10:00:00"},
+                    "20 gps fix lost\n"
+                    "25 gps fix back\n");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  auto on = run.events("gps", "power-on");
+  auto fixes = run.events("gps", "first fix");
+  ASSERT_EQ(on.size(), 1u);
+  ASSERT_EQ(fixes.size(), 1u) << "the fix after the tunnel is not a first one";
+  auto seconds = [](const std::string& line) { return std::stod(line.substr(line.find("\"t\":") + 4)); };
+  // At the first epoch (whole seconds) 5 s after the power-on; a loaded PC may run it late.
+  EXPECT_GE(seconds(fixes[0]) - seconds(on[0]), 5);
+  EXPECT_LE(seconds(fixes[0]) - seconds(on[0]), 8);
+  EXPECT_EQ(run.events("gps", "sky lost").size(), 1u);
+  EXPECT_EQ(run.events("gps", "sky back").size(), 1u);
+  // The program read its clock from the chip an hour ahead of the true time.
+  EXPECT_NE(run.output.find("RTC Read : 0126/02/01 11:00:"), std::string::npos) << run.output;
+}
+
+TEST_F(SerialE2eTest, GpsActionsAndOptionsAreCheckedBeforeAnythingRuns) {
+  auto run = runSim(RECORDER_SIM_PATH, dir, {"--duration", "1"}, "5 gps fix sometimes\n");
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.output.find("line 1: gps takes: fix lost, fix back, or replay FILE"), std::string::npos) << run.output;
+  run = runSim(RECORDER_SIM_PATH, dir, {"--duration", "1"}, "\n5 gps replay /nonexistent/capture.ubx\n");
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.output.find("line 2: gps replay: cannot read"), std::string::npos) << run.output;
+  run = runSim(RECORDER_SIM_PATH, dir, {"--duration", "1", "--gps", "garmin"});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.output.find("--gps takes ubx, furuno, nmea or none"), std::string::npos) << run.output;
+}
+
+}  // namespace
