@@ -33,27 +33,37 @@ std::vector<uint8_t> ubxFrame(uint8_t cls, uint8_t id, const std::vector<uint8_t
 }
 
 void UbxParser::feed(uint8_t byte) {
+  // The checksum runs over class, id, length and payload as they come.
+  auto sum = [this](uint8_t b) {
+    sumA_ = static_cast<uint8_t>(sumA_ + b);
+    sumB_ = static_cast<uint8_t>(sumB_ + sumA_);
+  };
   switch (state_) {
     case 0:
       if (byte == 0xB5) state_ = 1;
       return;
     case 1:
       state_ = byte == 0x62 ? 2 : byte == 0xB5 ? 1 : 0;
+      sumA_ = sumB_ = 0;
       return;
     case 2:
       cls_ = byte;
+      sum(byte);
       state_ = 3;
       return;
     case 3:
       id_ = byte;
+      sum(byte);
       state_ = 4;
       return;
     case 4:
       length_ = byte;
+      sum(byte);
       state_ = 5;
       return;
     case 5:
       length_ |= static_cast<size_t>(byte) << 8;
+      sum(byte);
       payload_.clear();
       if (length_ > maxPayload_) {
         state_ = 0;
@@ -63,27 +73,17 @@ void UbxParser::feed(uint8_t byte) {
       return;
     case 6:
       payload_.push_back(byte);
+      sum(byte);
       if (payload_.size() == length_) state_ = 7;
       return;
     case 7:
       ckA_ = byte;
       state_ = 8;
       return;
-    default: {
+    default:
       state_ = 0;
-      const uint8_t header[4] = {cls_, id_, static_cast<uint8_t>(length_), static_cast<uint8_t>(length_ >> 8)};
-      uint8_t a = 0, b = 0;
-      for (uint8_t v : header) {
-        a = static_cast<uint8_t>(a + v);
-        b = static_cast<uint8_t>(b + a);
-      }
-      for (uint8_t v : payload_) {
-        a = static_cast<uint8_t>(a + v);
-        b = static_cast<uint8_t>(b + a);
-      }
-      if (a == ckA_ && b == byte) onFrame_(cls_, id_, payload_);
+      if (ckA_ == sumA_ && byte == sumB_) onFrame_(cls_, id_, payload_);
       return;
-    }
   }
 }
 

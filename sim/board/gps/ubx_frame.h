@@ -60,7 +60,7 @@ class UbxParser {
   Frame onFrame_;
   size_t maxPayload_;
   int state_ = 0;
-  uint8_t cls_ = 0, id_ = 0, ckA_ = 0;
+  uint8_t cls_ = 0, id_ = 0, ckA_ = 0, sumA_ = 0, sumB_ = 0;
   size_t length_ = 0;
   std::vector<uint8_t> payload_;
 };
