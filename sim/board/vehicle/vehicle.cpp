@@ -33,6 +33,7 @@ constexpr double kAccelerateJerk = 250;
 constexpr double kBrakeJerk = 300;
 constexpr double kCornerJerk = 250;
 constexpr double kTopSpeedMps = 27.5;  // about 100 km/h
+constexpr int64_t kFirstStopNs = 120LL * 1000 * 1000 * 1000;
 
 double mgToMps2(double mg) { return mg * kG / 1000.0; }
 
@@ -136,7 +137,8 @@ class FreeDriver : public Vehicle::Driver {
       case Kind::Brake: {
         s.longMg = -(80 + 270 * uniform(state_));
         s.rampNs = ramp(s.longMg, kBrakeJerk);
-        s.toStandstill = uniform(state_) < 0.4;
+        // The first two minutes keep rolling: a drive always has some road under it early on.
+        s.toStandstill = uniform(state_) < 0.4 && s.startNs >= kFirstStopNs;
         double target = s.toStandstill ? 0 : s.v0 * (0.3 + 0.5 * uniform(state_));
         shapeForSpeedChange(&s, target - s.v0, 1 + 4 * uniform(state_));
         break;

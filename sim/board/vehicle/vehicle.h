@@ -6,7 +6,8 @@
 // Two ways to drive:
 //   - the default drive: from a start point, a random but repeatable sequence of manoeuvres
 //     (stand, accelerate, cruise, brake, corner) with the gentle jerks of ordinary driving; the
-//     speed stays between a standstill and about 100 km/h, and a braking to a stop ends at 0;
+//     speed stays between a standstill and about 100 km/h, and a braking to a stop ends at 0.
+//     The car stands for 3 s, pulls away and keeps rolling for at least two minutes;
 //   - a route (GPX track): the car follows the track's points from its first to its last,
 //     speeding up to a cruising speed, slowing for bends so that it never corners harder than
 //     ordinary driving does, and stopping at the end.
