@@ -76,11 +76,15 @@ void GpsReceiver::note(const std::string& what) const {
 }
 
 void GpsReceiver::scheduleEpoch() {
+  // Epochs follow each other whatever the PC's load: one that comes late still comes, unless
+  // the board stood still for seconds.
   int64_t world = Clock::world();
   int64_t period = epochPeriodNs();
-  int64_t next = (world / period + 1) * period;
+  int64_t from = lastEpoch_ > 0 ? std::max(lastEpoch_, world - kLongestCatchUpNs) : world;
+  int64_t next = (from / period + 1) * period;
+  lastEpoch_ = next;
   std::weak_ptr<GpsReceiver> self = weak_from_this();
-  line_->events().after(next - world + kOutputLatencyNs, [self, next] {
+  line_->events().after(std::max<int64_t>(0, next - world + kOutputLatencyNs), [self, next] {
     if (auto r = self.lock()) r->epoch(next);
   });
 }

@@ -100,7 +100,9 @@ class GpsReceiver : public LinePeer, public std::enable_shared_from_this<GpsRece
   void pumpReplay();
 
   Options options_;
+  static constexpr int64_t kLongestCatchUpNs = 5LL * 1000 * 1000 * 1000;
   bool stopped_ = true;
+  int64_t lastEpoch_ = 0;  // UTC of the last epoch scheduled
   int64_t silentUntil_ = 0;  // elapsed: restarting, deaf and mute
   std::function<void(const std::string&)> stateListener_;
   std::deque<std::vector<uint8_t>> replay_;
