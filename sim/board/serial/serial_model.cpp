@@ -127,10 +127,10 @@ bool parseSerialOption(const std::string& value, std::map<int, std::string>* bri
   std::istringstream in(value);
   for (std::string item; in >> item;) {
     size_t eq = item.find('=');
+    std::string number = item.substr(0, eq == std::string::npos ? 0 : eq);
     char* end = nullptr;
-    long port = eq == std::string::npos ? -1 : strtol(item.substr(0, eq).c_str(), &end, 10);
-    if (eq == std::string::npos || eq == 0 || *end != '\0' || port < 0 || port >= SerialBoard::kPorts ||
-        eq + 1 == item.size()) {
+    long port = number.empty() ? -1 : strtol(number.c_str(), &end, 10);
+    if (number.empty() || *end != '\0' || port < 0 || port >= SerialBoard::kPorts || eq + 1 == item.size()) {
       *error = "--serial takes N=pty or N=DEVICE with N from 0 to 3, not \"" + item + "\"";
       return false;
     }
