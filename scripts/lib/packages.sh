@@ -5,6 +5,8 @@
 RECORDER_BUILD_PACKAGES="cmake ninja-build g++ libgtest-dev googletest libbenchmark-dev"
 # The simulated board: a real FAT card image through FUSE, its tools, JPEG pictures, checks.
 RECORDER_SIM_PACKAGES="dosfstools fusefat fuse mtools libturbojpeg0-dev libjpeg-turbo-progs libimage-exiftool-perl"
+# The GPS receiver models' output is checked with gpsd's decoder (gpsdecode).
+RECORDER_SIM_PACKAGES="$RECORDER_SIM_PACKAGES gpsd-clients"
 # The board build: cross compiler and user-mode emulation for its unit tests.
 RECORDER_ARM_PACKAGES="g++-arm-linux-gnueabi qemu-user-static"
 # The fuzz targets: clang with libFuzzer and the sanitizers.

@@ -5,7 +5,9 @@
 #include "board/card/card_model.h"
 #include "board/card/card_runner.h"
 #include "board/flash/flash_model.h"
+#include "board/gps/gps_model.h"
 #include "board/gsensor/gsensor_board.h"
+#include "board/serial/serial_model.h"
 
 namespace sim {
 
@@ -13,10 +15,15 @@ std::vector<std::unique_ptr<BoardModel>> createBoardModels() {
   std::vector<std::unique_ptr<BoardModel>> models;
   // First: it boots the kernel, whose modules the later parts build on.
   models.push_back(makeTq90raBoardModel());
-  models.push_back(makeGsensorBoardModel());  // bma150, tq90ra_gsnr, /dev/gsnr
+  // One car for the parts that feel or see its motion.
+  auto vehicle = std::make_shared<VehicleSource>();
+  models.push_back(makeGsensorBoardModel(vehicle));  // bma150, tq90ra_gsnr, /dev/gsnr
   models.push_back(std::make_unique<FlashModel>());
   models.push_back(std::make_unique<CardModel>());
   models.push_back(makeCameraBoardModel());  // /dev/cam0
+  auto serial = std::make_shared<SerialPorts>();
+  models.push_back(makeSerialBoardModel(serial));  // /dev/ttyS0..3, the PC bridge
+  models.push_back(makeGpsBoardModel(serial, vehicle));  // the receiver on port 2
   models.push_back(makeHealthModel());       // "health": resident size and pipe depths
   return models;
 }
@@ -26,6 +33,8 @@ std::vector<std::unique_ptr<RunnerExtension>> createRunnerExtensions() {
   extensions.push_back(makeHeldButtonsExtension());
   extensions.push_back(std::make_unique<CardRunnerExtension>());
   extensions.push_back(makeCameraRunnerOptions());  // --cam-frame-kb
+  extensions.push_back(makeSerialRunnerExtension());  // --serial
+  extensions.push_back(makeGpsRunnerExtension());     // --gps, --gps-ttff, --route, --rtc-offset
   return extensions;
 }
 

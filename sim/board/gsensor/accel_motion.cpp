@@ -21,12 +21,6 @@ uint64_t splitmix(uint64_t& state) {
   return z ^ (z >> 31);
 }
 
-// Jerk limits of ordinary driving (milli-g per second). A sharp change of acceleration is what
-// the shock detection looks for, so ordinary manoeuvres build up gently, as drivers do.
-constexpr double kAccelerateJerk = 250;
-constexpr double kBrakeJerk = 300;
-constexpr double kCornerJerk = 250;
-
 // Vibration: body bounce, wheel hop and engine, as frequency (Hz) and amplitude per axis.
 struct Tone {
   double hz;
@@ -75,18 +69,17 @@ double AccelMotion::gaussian(uint64_t& state) {
 AccelMotion::AccelMotion() : AccelMotion(Options{}) {}
 
 AccelMotion::AccelMotion(const Options& options)
-    : scheduleState_(options.seed * 2 + 1), noiseState_(options.seed * 2 + 2), options_(options) {
+    : roadState_(options.seed * 2 + 1), noiseState_(options.seed * 2 + 2), options_(options) {
   options_.rangeMg = std::clamp(options_.rangeMg, 1, 32000);
   setBandwidth(options_.bandwidthHz);
-  for (double& p : phase_) p = 2 * kPi * uniform(scheduleState_);
-  gradeFrom_ = gradeTo_ = (uniform(scheduleState_) - 0.5) * 0.06;
-  gradeFromNs_ = 0;
-  gradeToNs_ = 0;
-  // The drive starts standing, engine running, for a few seconds.
-  current_.kind = Kind::Stop;
-  current_.startNs = 0;
-  current_.holdNs = secondsNs(3);
-  nextBumpNs_ = secondsNs(3 + 6 * uniform(scheduleState_));
+  if (!options_.vehicle) {
+    Vehicle::Options car;
+    car.seed = options.seed;
+    car.driving = options.driving;
+    options_.vehicle = std::make_shared<Vehicle>(car);
+  }
+  for (double& p : phase_) p = 2 * kPi * uniform(roadState_);
+  nextBumpNs_ = secondsNs(3 + 6 * uniform(roadState_));
 }
 
 void AccelMotion::setBandwidth(int hz) { options_.bandwidthHz = std::clamp(hz, 1, 10000); }
@@ -97,70 +90,20 @@ void AccelMotion::addShock(const AccelShock& shock) {
   shocks_.push_back(s);
 }
 
-AccelMotion::Segment AccelMotion::nextSegment(int64_t startNs, Kind previous) {
-  Segment s;
-  s.startNs = startNs;
-  double r = uniform(scheduleState_);
-  if (previous == Kind::Stop) {
-    s.kind = Kind::Accelerate;
-  } else if (previous == Kind::Brake && r < 0.4) {
-    s.kind = Kind::Stop;
-  } else {
-    r = uniform(scheduleState_);
-    s.kind = r < 0.35 ? Kind::Cruise : r < 0.55 ? Kind::Accelerate : r < 0.75 ? Kind::Brake : Kind::Corner;
-  }
-  auto ramp = [&](double peak, double jerk) {
-    double seconds = std::max(std::abs(peak) / jerk, 0.6) + 0.8 * uniform(scheduleState_);
-    return secondsNs(seconds);
-  };
-  switch (s.kind) {
-    case Kind::Cruise:
-      s.holdNs = secondsNs(4 + 16 * uniform(scheduleState_));
-      break;
-    case Kind::Accelerate:
-      s.longPeak = 80 + 140 * uniform(scheduleState_);
-      s.rampNs = ramp(s.longPeak, kAccelerateJerk);
-      s.holdNs = secondsNs(2 + 6 * uniform(scheduleState_));
-      break;
-    case Kind::Brake:
-      s.longPeak = -(80 + 270 * uniform(scheduleState_));
-      s.rampNs = ramp(s.longPeak, kBrakeJerk);
-      s.holdNs = secondsNs(1 + 4 * uniform(scheduleState_));
-      break;
-    case Kind::Corner:
-      s.latPeak = (uniform(scheduleState_) < 0.5 ? -1 : 1) * (80 + 220 * uniform(scheduleState_));
-      s.longPeak = -0.15 * std::abs(s.latPeak);  // a little speed is lost in the bend
-      s.rampNs = ramp(s.latPeak, kCornerJerk);
-      s.holdNs = secondsNs(1.5 + 4.5 * uniform(scheduleState_));
-      break;
-    case Kind::Stop:
-      s.holdNs = secondsNs(5 + 35 * uniform(scheduleState_));
-      break;
-  }
-  return s;
-}
-
 void AccelMotion::advanceTo(int64_t tNs) {
   if (tNs < lastNs_) tNs = lastNs_;  // time never goes back; a late caller sees the present
   lastNs_ = tNs;
   if (!options_.driving) return;
-  while (tNs >= current_.endNs()) current_ = nextSegment(current_.endNs(), current_.kind);
-  while (tNs >= gradeToNs_) {
-    gradeFrom_ = gradeTo_;
-    gradeFromNs_ = gradeToNs_;
-    gradeTo_ = (uniform(scheduleState_) - 0.5) * 0.1;  // up to about 5 % up or down
-    gradeToNs_ = gradeFromNs_ + secondsNs(20 + 70 * uniform(scheduleState_));
-  }
   while (tNs >= nextBumpNs_) {
-    if (current_.kind != Kind::Stop) {
+    if (options_.vehicle->at(nextBumpNs_).moving) {
       Bump b;
       b.startNs = nextBumpNs_;
-      b.durationNs = secondsNs(0.04 + 0.08 * uniform(scheduleState_));
-      b.z = (uniform(scheduleState_) < 0.5 ? -1 : 1) * (60 + 160 * uniform(scheduleState_));
-      b.x = (uniform(scheduleState_) < 0.5 ? -1 : 1) * (15 + 45 * uniform(scheduleState_));
+      b.durationNs = secondsNs(0.04 + 0.08 * uniform(roadState_));
+      b.z = (uniform(roadState_) < 0.5 ? -1 : 1) * (60 + 160 * uniform(roadState_));
+      b.x = (uniform(roadState_) < 0.5 ? -1 : 1) * (15 + 45 * uniform(roadState_));
       bumps_.push_back(b);
     }
-    nextBumpNs_ += secondsNs(-6.0 * std::log(1.0 - uniform(scheduleState_)) + 0.2);
+    nextBumpNs_ += secondsNs(-6.0 * std::log(1.0 - uniform(roadState_)) + 0.2);
   }
   while (!bumps_.empty() && bumps_.front().startNs + bumps_.front().durationNs + kPulseTailNs <= tNs) {
     bumps_.pop_front();
@@ -172,24 +115,6 @@ void AccelMotion::advanceTo(int64_t tNs) {
                 shocks_.end());
 }
 
-double AccelMotion::envelope(const Segment& s, int64_t tNs) const {
-  int64_t u = tNs - s.startNs;
-  if (u <= 0) return 0;
-  if (s.rampNs == 0) return 1;
-  if (u < s.rampNs) return static_cast<double>(u) / static_cast<double>(s.rampNs);
-  u -= s.rampNs;
-  if (u < s.holdNs) return 1;
-  u -= s.holdNs;
-  if (u < s.rampNs) return 1.0 - static_cast<double>(u) / static_cast<double>(s.rampNs);
-  return 0;
-}
-
-double AccelMotion::gradeAt(int64_t tNs) const {
-  if (gradeToNs_ <= gradeFromNs_) return gradeTo_;
-  double f = static_cast<double>(tNs - gradeFromNs_) / static_cast<double>(gradeToNs_ - gradeFromNs_);
-  return gradeFrom_ + (gradeTo_ - gradeFrom_) * std::clamp(f, 0.0, 1.0);
-}
-
 double AccelMotion::timeConstant() const { return 1.0 / (2 * kPi * options_.bandwidthHz); }
 
 double AccelMotion::attenuation(double hz) const {
@@ -197,7 +122,7 @@ double AccelMotion::attenuation(double hz) const {
   return 1.0 / std::sqrt(1.0 + ratio * ratio);
 }
 
-double AccelMotion::vibration(int axis, int64_t tNs) {
+double AccelMotion::vibration(int axis, int64_t tNs, bool rolling) {
   double t = toSeconds(tNs);
   double bw = options_.bandwidthHz;
   // The sensor's own noise grows with its bandwidth.
@@ -206,7 +131,7 @@ double AccelMotion::vibration(int axis, int64_t tNs) {
   auto tone = [&](const Tone& tn, int phase) {
     return toneAxis(tn, axis) * attenuation(tn.hz) * std::sin(2 * kPi * tn.hz * t + phase_[phase] + axis);
   };
-  if (current_.kind == Kind::Stop) return v + tone(kEngineIdle, 3);
+  if (!rolling) return v + tone(kEngineIdle, 3);
   v += tone(kBodyBounce, 0) + tone(kBodyRoll, 1) + tone(kWheelHop, 2) + tone(kEngineDriving, 3);
   v += kRoadNoise[axis] * std::sqrt(std::min(bw, 150.0) / 25.0) * gaussian(noiseState_);
   for (const Bump& b : bumps_) {
@@ -228,28 +153,29 @@ double AccelMotion::shockAt(int axis, int64_t tNs) {
 
 double AccelMotion::longitudinal(int64_t tNs) {
   advanceTo(tNs);
-  return options_.driving ? current_.longPeak * envelope(current_, lastNs_) : 0;
+  return options_.driving ? options_.vehicle->at(lastNs_).longitudinalMg : 0;
 }
 
 double AccelMotion::lateral(int64_t tNs) {
   advanceTo(tNs);
-  return options_.driving ? current_.latPeak * envelope(current_, lastNs_) : 0;
+  return options_.driving ? options_.vehicle->at(lastNs_).lateralMg : 0;
 }
 
 bool AccelMotion::moving(int64_t tNs) {
   advanceTo(tNs);
-  return options_.driving && current_.kind != Kind::Stop;
+  return options_.driving && options_.vehicle->at(lastNs_).moving;
 }
 
 AccelSample AccelMotion::sample(int64_t tNs) {
   advanceTo(tNs);
   int64_t t = lastNs_;
-  double grade = options_.driving ? gradeAt(t) : gradeFrom_;
+  VehicleState car = options_.vehicle->at(t);
+  bool driving = options_.driving;
   double value[3];
-  value[0] = kGravityMg * std::sin(grade) + longitudinal(t);
-  value[1] = lateral(t);
-  value[2] = kGravityMg * std::cos(grade);
-  for (int axis = 0; axis < 3; ++axis) value[axis] += vibration(axis, t) + shockAt(axis, t);
+  value[0] = kGravityMg * std::sin(car.gradeRad) + (driving ? car.longitudinalMg : 0);
+  value[1] = driving ? car.lateralMg : 0;
+  value[2] = kGravityMg * std::cos(car.gradeRad);
+  for (int axis = 0; axis < 3; ++axis) value[axis] += vibration(axis, t, driving && car.moving) + shockAt(axis, t);
   auto reading = [&](double v) {
     double range = options_.rangeMg;
     return static_cast<int16_t>(std::lround(std::clamp(v, -range, range)));

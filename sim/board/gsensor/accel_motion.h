@@ -1,6 +1,7 @@
-// What the board's accelerometer feels in a car: gravity, the car's own braking, accelerating
-// and cornering, road and engine vibration, and the shocks a scenario adds. Values are milli-g
-// on the sensor's axes (X along the car, Y across it, Z up; gravity reads about +1000 on Z).
+// What the board's accelerometer feels in the car: gravity, the car's own braking, accelerating
+// and cornering (from the vehicle, sim/board/vehicle/, which the GPS receivers follow too),
+// road and engine vibration, and the shocks a scenario adds. Values are milli-g on the sensor's
+// axes (X along the car, Y across it, Z up; gravity reads about +1000 on Z).
 //
 // The model only answers "what does the sensor read at time t"; putting it behind the
 // accelerometer's registers on the I2C bus is the bus model's concern. Ordinary driving is
@@ -22,8 +23,11 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "board/vehicle/vehicle.h"
 
 namespace sim {
 
@@ -48,6 +52,8 @@ class AccelMotion {
     int bandwidthHz = 25;  // the sensor's low-pass corner
     int rangeMg = 8000;    // readings clip at +-range
     bool driving = true;   // false: parked with the engine off
+    // The car; when none is given, one of its own with the seed (and parked unless driving).
+    std::shared_ptr<Vehicle> vehicle;
   };
 
   AccelMotion();
@@ -63,18 +69,9 @@ class AccelMotion {
   double longitudinal(int64_t tNs);
   double lateral(int64_t tNs);
   bool moving(int64_t tNs);
+  Vehicle& vehicle() { return *options_.vehicle; }
 
  private:
-  enum class Kind { Cruise, Accelerate, Brake, Corner, Stop };
-  struct Segment {
-    Kind kind = Kind::Stop;
-    int64_t startNs = 0;
-    int64_t rampNs = 0;
-    int64_t holdNs = 0;
-    double longPeak = 0;
-    double latPeak = 0;
-    int64_t endNs() const { return startNs + 2 * rampNs + holdNs; }
-  };
   struct Bump {
     int64_t startNs;
     int64_t durationNs;
@@ -82,26 +79,19 @@ class AccelMotion {
   };
 
   void advanceTo(int64_t tNs);
-  Segment nextSegment(int64_t startNs, Kind previous);
-  double envelope(const Segment& s, int64_t tNs) const;
-  double gradeAt(int64_t tNs) const;
-  double vibration(int axis, int64_t tNs);
+  double vibration(int axis, int64_t tNs, bool rolling);
   double attenuation(double hz) const;
   double timeConstant() const;  // of the sensor's low-pass, seconds
   double shockAt(int axis, int64_t tNs);
 
-  // Two streams: the schedule of the drive never depends on how often it is sampled.
-  uint64_t scheduleState_;
+  // Two streams: the road's bumps never depend on how often the sensor is sampled.
+  uint64_t roadState_;
   uint64_t noiseState_;
   double uniform(uint64_t& state);
   double gaussian(uint64_t& state);
 
   Options options_;
-  Segment current_;
   int64_t lastNs_ = 0;
-  // Road grade: linear between targets, in radians.
-  int64_t gradeFromNs_ = 0, gradeToNs_ = 0;
-  double gradeFrom_ = 0, gradeTo_ = 0;
   int64_t nextBumpNs_ = 0;
   std::deque<Bump> bumps_;
   std::vector<AccelShock> shocks_;

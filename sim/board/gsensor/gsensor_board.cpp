@@ -61,6 +61,7 @@ bool parseFailAction(const std::vector<std::string>& words, int* n, std::string*
 
 class GsensorBoardModel : public BoardModel {
  public:
+  explicit GsensorBoardModel(std::shared_ptr<VehicleSource> vehicle) : vehicle_(std::move(vehicle)) {}
   const char* name() const override { return "gsensor"; }
   std::vector<std::string> actions() const override { return {"shock", "gsensor"}; }
 
@@ -70,8 +71,10 @@ class GsensorBoardModel : public BoardModel {
     return words[0] == "shock" ? parseShockAction(words, &shock, error) : parseFailAction(words, &n, error);
   }
 
-  void boot(const BoardConfig&) override {
-    board_ = std::make_unique<GsensorBoard>();
+  void boot(const BoardConfig& config) override {
+    AccelMotion::Options motion;
+    if (vehicle_) motion.vehicle = vehicle_->forBoot(config);
+    board_ = std::make_unique<GsensorBoard>(motion);
     for (const auto& [module, error] : board_->loadFailures()) {
       boardNote("insmod %s failed: %d", module.c_str(), error);
     }
@@ -95,11 +98,14 @@ class GsensorBoardModel : public BoardModel {
   }
 
  private:
+  std::shared_ptr<VehicleSource> vehicle_;
   std::unique_ptr<GsensorBoard> board_;
 };
 
 }  // namespace
 
-std::unique_ptr<BoardModel> makeGsensorBoardModel() { return std::make_unique<GsensorBoardModel>(); }
+std::unique_ptr<BoardModel> makeGsensorBoardModel(std::shared_ptr<VehicleSource> vehicle) {
+  return std::make_unique<GsensorBoardModel>(std::move(vehicle));
+}
 
 }  // namespace sim

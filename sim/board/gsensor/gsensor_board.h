@@ -15,6 +15,7 @@
 #include "board/gsensor/accel_motion.h"
 #include "board/gsensor/bma150_model.h"
 #include "board/board_model.h"
+#include "board/vehicle/vehicle_source.h"
 
 namespace sim {
 
@@ -47,6 +48,8 @@ class GsensorBoard {
 //   shock X Y Z [ms]   a half-sine shock with these peaks in milli-g (200 ms unless given)
 //   gsensor fail N     the next N transfers with the sensor fail (the driver reports 0x7fff)
 // The timeline shows each shock, the injected failures and every change of the bandwidth.
-std::unique_ptr<BoardModel> makeGsensorBoardModel();
+// The accelerometer feels the car that `vehicle` makes for the boot (its own default drive
+// when none is given).
+std::unique_ptr<BoardModel> makeGsensorBoardModel(std::shared_ptr<VehicleSource> vehicle = nullptr);
 
 }  // namespace sim

@@ -175,7 +175,9 @@ class Tq90raBoardModel : public BoardModel {
     o.resetHeld = config.option(kHeldReset) == "1";
     o.recHeld = config.option(kHeldRec) == "1";
     board_ = std::make_unique<Tq90raBoard>(o);
-    if (newChip) setNewChipToWorldTime();
+    // --rtc-offset: a board whose clock chip is off the true time when the run starts.
+    std::string offset = config.option("rtc-offset");
+    if (newChip || (config.bootNumber == 1 && !offset.empty())) setChipToWorldTime(atoll(offset.c_str()));
     for (const auto& [module, error] : board_->loadFailures()) {
       boardNote("insmod %s failed: %d", module.c_str(), error);
     }
@@ -184,9 +186,10 @@ class Tq90raBoardModel : public BoardModel {
   }
 
   // A new board leaves the factory with its clock chip set to the local time of its first
-  // power-on (recorder-sim's --start), as a unit that was set up before it reached its user.
-  void setNewChipToWorldTime() {
-    time_t now = static_cast<time_t>(Clock::world() / kNsPerSec);
+  // power-on (recorder-sim's --start), as a unit that was set up before it reached its user;
+  // `offsetSeconds` sets it that far off instead.
+  void setChipToWorldTime(int64_t offsetSeconds) {
+    time_t now = static_cast<time_t>(Clock::world() / kNsPerSec + offsetSeconds);
     struct tm local;
     localtime_r(&now, &local);
     Ds1337Model::Fields f = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
