@@ -6,7 +6,7 @@
 
 namespace {
 
-void emit(bool lineBreak, const char* fmt, va_list ap) {
+__attribute__((format(printf, 2, 0))) void emit(bool lineBreak, const char* fmt, va_list ap) {
   char line[1024];
   int n = vsnprintf(line, sizeof line - 1, fmt, ap);
   if (n < 0) return;

@@ -7,6 +7,8 @@ RECORDER_BUILD_PACKAGES="cmake ninja-build g++ libgtest-dev googletest libbenchm
 RECORDER_SIM_PACKAGES="dosfstools fusefat fuse mtools libturbojpeg0-dev libjpeg-turbo-progs libimage-exiftool-perl"
 # The board build: cross compiler and user-mode emulation for its unit tests.
 RECORDER_ARM_PACKAGES="g++-arm-linux-gnueabi qemu-user-static"
+# The fuzz targets: clang with libFuzzer and the sanitizers.
+RECORDER_FUZZ_PACKAGES="clang libfuzzer-14-dev"
 
 # ensure_packages PKG... : installs what is missing, or explains and fails.
 ensure_packages() {

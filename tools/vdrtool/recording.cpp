@@ -204,8 +204,10 @@ std::vector<std::string> findRecordings(const std::string& path) {
 
 bool readFrameRecord(const Recording& r, size_t i, std::vector<uint8_t>* out) {
   if (i >= r.frames.size()) return false;
-  std::ifstream data(r.base + "." + vr::kDataExt, std::ios::binary);
   const vr::FrameIndexEntry& e = r.frames[i].entry;
+  // A damaged entry may claim up to 4 GiB: only a record that lies inside the data file is read.
+  if (static_cast<uint64_t>(e.offset.get()) + e.length.get() > r.dataSize) return false;
+  std::ifstream data(r.base + "." + vr::kDataExt, std::ios::binary);
   out->resize(e.length.get());
   data.seekg(e.offset.get());
   return static_cast<bool>(data.read(reinterpret_cast<char*>(out->data()), static_cast<std::streamsize>(out->size())));

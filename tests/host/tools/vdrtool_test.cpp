@@ -117,6 +117,16 @@ TEST_F(VdrReader, EachKindOfDamageIsNamed) {
   EXPECT_TRUE(mentions(problemsOf(), "frame 0: does not begin with the comment block"));
 }
 
+TEST_F(VdrReader, AFrameRecordOutsideTheDataFileIsNotRead) {
+  std::string base = writePair(3);
+  poke(base + ".vdx", 66 + 9 + 3, 0xFF);  // the second entry's length: about 4 GiB
+  vdr::Recording r = vdr::readRecording(base, false);
+  std::vector<uint8_t> record;
+  EXPECT_FALSE(vdr::readFrameRecord(r, 1, &record));
+  EXPECT_LT(record.capacity(), 1u << 20) << "nothing was allocated for the claimed length";
+  EXPECT_TRUE(vdr::readFrameRecord(r, 0, &record)) << "the sound frames still read";
+}
+
 TEST(CardImageCopy, TakesTheRecordingsAndTravelLogsAndLeavesTheRest) {
   char pattern[] = "/tmp/vdrtool-card-XXXXXX";
   std::string dir = mkdtemp(pattern);
