@@ -27,8 +27,13 @@ bool inRange(uint16_t v, uint16_t low, uint16_t high) { return v >= low && v <= 
 
 bool oneOfSizes(uint16_t v) { return v == 10 || v == 20 || v == 32 || v == 64; }
 
+// POSTRECTIME1 goes up to 10: the settings file keeps 5, 8 or 10 seconds after a trigger, and
+// in event recording only the pairs 10/10, 12/8 and 15/5 survive both the writing and the
+// reading of the file. With 5 as the limit, no time before a trigger but 15 could ever be set.
+constexpr uint16_t kPostRecTimeMax = 10;
+
 bool recordingSettingsAllowed(const rd::RecordingSettings& p) {
-  return inRange(p.PRERECTIME1.get(), 1, 15) && inRange(p.POSTRECTIME1.get(), 1, 5) &&
+  return inRange(p.PRERECTIME1.get(), 1, 15) && inRange(p.POSTRECTIME1.get(), 1, kPostRecTimeMax) &&
          inRange(p.PRERECINT1.get(), 1, 30) && inRange(p.POSTRECINT1.get(), 1, 30) &&
          inRange(p.PREFIELD1, 1, 4) && inRange(p.POSTFIELD1, 1, 4) && oneOfSizes(p.PRESIZE1.get()) &&
          oneOfSizes(p.POSTSIZE1.get());

@@ -100,9 +100,9 @@ rd::Frame decoded(const Bytes& bytes) {
   return f;
 }
 
-// A recording settings update: the defaults, with PRESIZE1 as given.
-Bytes recordingUpdate(uint16_t presize) {
-  return frame(rd::kCmdConfigUpdate, {0, 0, 2, 15, 0, 5, 0, 10, 0, 10, 0, static_cast<uint8_t>(presize),
+// A recording settings update: the defaults, with PRESIZE1 and the times as given.
+Bytes recordingUpdate(uint16_t presize, uint8_t pre = 15, uint8_t post = 5) {
+  return frame(rd::kCmdConfigUpdate, {0, 0, 2, pre, 0, post, 0, 10, 0, 10, 0, static_cast<uint8_t>(presize),
                                       static_cast<uint8_t>(presize >> 8), 64, 0, 4, 4});
 }
 
@@ -231,6 +231,20 @@ TEST_F(RdCom, SettingsUpdateIsCheckedStoredAndAnnouncedWithoutAck) {
   sent = drain(PIPE_CORE);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].word[MSG_W_P0], 1u);
+}
+
+// In event recording the settings file keeps the times before and after a trigger only in some
+// pairs; 10/10 needs 10 seconds after the trigger, more than the first limit of 5 allowed.
+TEST_F(RdCom, TimesThatTheSettingsFileKeepsCanBeSet) {
+  openPort();
+  handle(recordingUpdate(64, 10, 11));
+  EXPECT_EQ(terminal->written(), kNack);
+  handle(recordingUpdate(64, 10, 10));
+  EXPECT_EQ(terminal->written(), kNack) << "nothing more: the settings frame follows the supervisor's reply";
+  SetDefaultParameter(&gConfig);
+  ASSERT_EQ(ReadConfigFile(&gConfig), 0);  // as the supervisor re-reads it
+  EXPECT_EQ(gConfig.PRERECTIME1.load(), 10);
+  EXPECT_EQ(gConfig.POSTRECTIME1.load(), 10);
 }
 
 TEST_F(RdCom, SettingsUpdateWhoseLengthDoesNotMatchItsTypeIsRefused) {
