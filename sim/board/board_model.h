@@ -57,10 +57,17 @@ class RunnerExtension {
     std::string name;  // without "--"
     bool takesValue;
     std::string help;
+    bool repeatable = false;  // may be given more than once; the values are joined by blanks
   };
   virtual std::vector<Option> options() const { return {}; }
   // Scenario action names carried out by the runner itself ("card", "settings").
   virtual std::vector<std::string> actions() const { return {}; }
+  // Checks the options' values before anything runs; false with a message.
+  virtual bool checkOptions(const RunnerContext& ctx, std::string* error) const {
+    (void)ctx;
+    (void)error;
+    return true;
+  }
   virtual void runStart(RunnerContext& ctx) { (void)ctx; }
   // Before each boot of the board (the board is off).
   virtual void beforeBoot(RunnerContext& ctx) { (void)ctx; }
@@ -79,6 +86,7 @@ struct RunnerContext {
   std::map<std::string, std::string> options;
   bool boardRunning = false;   // a board process is alive
   bool supplyPresent = true;
+  double speed = 1;  // simulated seconds per real second
   // Sends an action line to the running board process (ignored when it is not running).
   void (*sendToBoard)(const std::string& line) = nullptr;
   // Where notes go: recorder-sim's console (standard output and DIR/console.log).

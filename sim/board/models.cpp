@@ -6,6 +6,7 @@
 #include "board/card/card_runner.h"
 #include "board/flash/flash_model.h"
 #include "board/gsensor/gsensor_board.h"
+#include "board/serial/serial_model.h"
 
 namespace sim {
 
@@ -17,6 +18,8 @@ std::vector<std::unique_ptr<BoardModel>> createBoardModels() {
   models.push_back(std::make_unique<FlashModel>());
   models.push_back(std::make_unique<CardModel>());
   models.push_back(makeCameraBoardModel());  // /dev/cam0
+  auto serial = std::make_shared<SerialPorts>();
+  models.push_back(makeSerialBoardModel(serial));  // /dev/ttyS0..3, the PC bridge
   return models;
 }
 
@@ -25,6 +28,7 @@ std::vector<std::unique_ptr<RunnerExtension>> createRunnerExtensions() {
   extensions.push_back(makeHeldButtonsExtension());
   extensions.push_back(std::make_unique<CardRunnerExtension>());
   extensions.push_back(makeCameraRunnerOptions());  // --cam-frame-kb
+  extensions.push_back(makeSerialRunnerExtension());  // --serial
   return extensions;
 }
 

@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
         known = true;
         if (opt.takesValue) {
           value(&v);
-          o.extra[opt.name] = v;
+          bool again = opt.repeatable && o.extra.count(opt.name) != 0;
+          o.extra[opt.name] = again ? o.extra[opt.name] + " " + v : std::string(v);
         } else {
           o.extra[opt.name] = "1";
         }

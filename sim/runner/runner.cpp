@@ -124,6 +124,7 @@ class Runner {
     extensions_ = createRunnerExtensions();
     ctx_.boardDir = opt_.boardDir;
     ctx_.options = opt_.extra;
+    ctx_.speed = opt_.speed;
     ctx_.sendToBoard = sendToBoard;
     ctx_.noteSink = [](const std::string& text) { gConsole.note(text); };
   }
@@ -327,6 +328,13 @@ int64_t Runner::nextDeadline() const {
 }
 
 int Runner::run() {
+  for (auto& e : extensions_) {
+    std::string error;
+    if (!e->checkOptions(ctx_, &error)) {
+      fprintf(stderr, "recorder-sim: %s\n", error.c_str());
+      return 2;
+    }
+  }
   std::error_code ec;
   fs::create_directories(opt_.boardDir, ec);
   setBoardDir(opt_.boardDir);
