@@ -211,6 +211,46 @@ long valueOf(const rd::GsensorSettings& s, const std::string& key) {
   return -1;
 }
 
+namespace {
+
+template <typename Settings>
+bool changeKind(Item item, const SettingsChange& change, const std::vector<std::pair<std::string, long>>& keys,
+                const Exchange& exchange, SetOutcome* out) {
+  rd::Frame f;
+  Settings settings;
+  out->step = std::string("the request for ") + itemName(item);
+  out->got = exchange(getRequest(item), answerFor(item), &f);
+  if (out->got == Got::Answer && !readAnswer(f, &settings)) out->got = Got::BadFrame;
+  if (out->got != Got::Answer) return false;
+  applyChanges(change, &settings);
+  out->step = std::string("the new ") + itemName(item) + " settings";
+  out->got = exchange(updateRequest(settings), answerFor(item), &f);
+  if (out->got == Got::Answer && !readAnswer(f, &settings)) out->got = Got::BadFrame;
+  if (out->got != Got::Answer) return false;
+  Fields stored = fieldsOf(settings);
+  out->stored.insert(out->stored.end(), stored.begin(), stored.end());
+  for (const auto& [key, asked] : keys) {
+    long kept = valueOf(settings, key);
+    if (kept != asked) {
+      out->notKept.push_back(key + "=" + num(asked) + " was not kept: the recorder stored " + num(kept));
+    }
+  }
+  out->step.clear();
+  return true;
+}
+
+}  // namespace
+
+SetOutcome changeSettings(const SettingsChange& change, const Exchange& exchange) {
+  SetOutcome out;
+  if (!change.recording.empty() &&
+      !changeKind<rd::RecordingSettings>(Item::Recording, change, change.recording, exchange, &out)) {
+    return out;
+  }
+  if (!change.gsensor.empty()) changeKind<rd::GsensorSettings>(Item::Gsensor, change, change.gsensor, exchange, &out);
+  return out;
+}
+
 bool readAnswer(const rd::Frame& frame, rd::RecordingSettings* out) {
   return readPayload(frame, rd::kRspSettings, out) && out->type == rd::kSettingsRecording;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,6 +67,23 @@ Fields fieldsOf(const rd::StatusPayload& s);
 Fields describe(const rd::Frame& frame);
 // "KEY=VALUE KEY=VALUE ..."
 std::string joined(const Fields& fields, const char* separator = " ");
+
+// ---- exchanges -------------------------------------------------------------------------
+// How one request went: the answer waited for came, a NACK came instead, nothing came in time,
+// or a frame with a bad checksum (or the wrong length for its kind) came.
+enum class Got { Answer, Nack, Timeout, BadFrame };
+// Sends a request and waits for the wanted answer (a NACK always ends the wait).
+using Exchange = std::function<Got(const Bytes& request, Answer wanted, rd::Frame* answer)>;
+
+struct SetOutcome {
+  Got got = Got::Answer;
+  std::string step;                  // the request that failed ("the new recording settings")
+  Fields stored;                     // the settings the recorder answered with
+  std::vector<std::string> notKept;  // "PRERECTIME1=10 was not kept: the recorder stored 15"
+};
+// Reads the settings of each kind the change touches, changes the keys, sends them and compares
+// the settings the recorder answers with (its own rules may store another value).
+SetOutcome changeSettings(const SettingsChange& change, const Exchange& exchange);
 
 // ---- bytes -----------------------------------------------------------------------------
 // "F0 02 92 01 00 7B", "f002920100 7b" or "F0,02,...": pairs of hex digits, separators ignored.

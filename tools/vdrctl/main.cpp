@@ -149,9 +149,8 @@ class Session {
     return true;
   }
 
-  enum class Got { Answer, Nack, Timeout, BadFrame };
   // Waits for one of the wanted answers (a NACK always ends the wait); other frames are passed by.
-  Got await(const std::vector<ctl::Answer>& wanted, rd::Frame* frame) {
+  ctl::Got await(const std::vector<ctl::Answer>& wanted, rd::Frame* frame) {
     int64_t deadline = nowMs() + static_cast<int64_t>(o_.timeoutSeconds * 1000);
     uint8_t byte;
     while (port_.receive(deadline, &byte)) {
@@ -160,7 +159,7 @@ class Session {
           continue;
         case rd::FrameDecoder::Event::BadChecksum:
           fprintf(stderr, "vdrctl: a frame with a bad checksum arrived\n");
-          return Got::BadFrame;
+          return ctl::Got::BadFrame;
         case rd::FrameDecoder::Event::Frame:
           break;
       }
@@ -168,31 +167,39 @@ class Session {
       memcpy(frame->bytes, decoder_.frame(), frame->length);
       if (o_.verbose) fprintf(stderr, "< %s\n", ctl::hexOf(frame->bytes, frame->length).c_str());
       ctl::Answer a = ctl::answerOf(*frame);
-      if (a == ctl::Answer::Nack) return Got::Nack;
+      if (a == ctl::Answer::Nack) return ctl::Got::Nack;
       for (ctl::Answer w : wanted) {
-        if (a == w) return Got::Answer;
+        if (a == w) return ctl::Got::Answer;
       }
       if (o_.verbose) fprintf(stderr, "vdrctl: passed by: %s\n", ctl::answerName(a));
     }
-    return Got::Timeout;
+    return ctl::Got::Timeout;
   }
 
-  // Sends the request and waits for the answer; reports what went wrong.
-  bool exchange(const ctl::Bytes& request, ctl::Answer wanted, const char* what, rd::Frame* frame) {
-    if (!send(request)) return false;
-    switch (await({wanted}, frame)) {
-      case Got::Answer:
+  // Sends the request and waits for the answer.
+  ctl::Got ask(const ctl::Bytes& request, ctl::Answer wanted, rd::Frame* frame) {
+    if (!send(request)) return ctl::Got::Timeout;
+    return await({wanted}, frame);
+  }
+  // Says what went wrong with a request; true when it got its answer.
+  bool report(ctl::Got got, const std::string& what) const {
+    switch (got) {
+      case ctl::Got::Answer:
         return true;
-      case Got::Nack:
-        fprintf(stderr, "vdrctl: the recorder refused %s (NACK)\n", what);
+      case ctl::Got::Nack:
+        fprintf(stderr, "vdrctl: the recorder refused %s (NACK)\n", what.c_str());
         return false;
-      case Got::Timeout:
-        fprintf(stderr, "vdrctl: no answer to %s within %g s\n", what, o_.timeoutSeconds);
+      case ctl::Got::Timeout:
+        fprintf(stderr, "vdrctl: no answer to %s within %g s\n", what.c_str(), o_.timeoutSeconds);
         return false;
-      case Got::BadFrame:
+      case ctl::Got::BadFrame:
+        fprintf(stderr, "vdrctl: a bad frame came in answer to %s\n", what.c_str());
         return false;
     }
     return false;
+  }
+  bool exchange(const ctl::Bytes& request, ctl::Answer wanted, const std::string& what, rd::Frame* frame) {
+    return report(ask(request, wanted, frame), what);
   }
 
   double timeout() const { return o_.timeoutSeconds; }
@@ -224,46 +231,13 @@ int commandGet(Session& s, const std::vector<std::string>& args) {
   for (ctl::Item item : items) {
     rd::Frame f;
     std::string what = std::string("the request for ") + ctl::itemName(item);
-    if (!s.exchange(ctl::getRequest(item), ctl::answerFor(item), what.c_str(), &f)) return kExitFailed;
+    if (!s.exchange(ctl::getRequest(item), ctl::answerFor(item), what, &f)) return kExitFailed;
     ctl::Fields fields = ctl::describe(f);
     fields.erase(fields.begin());  // the answer's name: the item asked for
     if (items.size() > 1) printf("[%s]\n", ctl::itemName(item));
     printFields(fields);
   }
   return kExitOk;
-}
-
-// Reads the settings of one kind, changes the keys asked for, sends them and checks the settings
-// that the recorder answers with (it may refuse a value or store another).
-template <typename Settings>
-int changeSettings(Session& s, ctl::Item item, const ctl::SettingsChange& change,
-                   const std::vector<std::pair<std::string, long>>& keys) {
-  rd::Frame f;
-  Settings current;
-  std::string what = std::string("the request for ") + ctl::itemName(item);
-  if (!s.exchange(ctl::getRequest(item), ctl::answerFor(item), what.c_str(), &f)) return kExitFailed;
-  if (!ctl::readAnswer(f, &current)) {
-    fprintf(stderr, "vdrctl: the %s settings frame has the wrong length\n", ctl::itemName(item));
-    return kExitFailed;
-  }
-  ctl::applyChanges(change, &current);
-  what = std::string("the new ") + ctl::itemName(item) + " settings";
-  if (!s.exchange(ctl::updateRequest(current), ctl::answerFor(item), what.c_str(), &f)) return kExitFailed;
-  Settings stored;
-  if (!ctl::readAnswer(f, &stored)) {
-    fprintf(stderr, "vdrctl: the %s settings frame has the wrong length\n", ctl::itemName(item));
-    return kExitFailed;
-  }
-  printFields(ctl::fieldsOf(stored));
-  int result = kExitOk;
-  for (const auto& [key, asked] : keys) {
-    long kept = ctl::valueOf(stored, key);
-    if (kept != asked) {
-      fprintf(stderr, "vdrctl: %s=%ld was not kept: the recorder stored %ld\n", key.c_str(), asked, kept);
-      result = kExitFailed;
-    }
-  }
-  return result;
 }
 
 int commandSet(Session& s, const std::vector<std::string>& args) {
@@ -273,14 +247,13 @@ int commandSet(Session& s, const std::vector<std::string>& args) {
     fprintf(stderr, "vdrctl: %s\n", args.empty() ? "set what? KEY=VALUE ..." : error.c_str());
     return kExitUsage;
   }
-  int result = kExitOk;
-  if (!change.recording.empty()) {
-    result = changeSettings<rd::RecordingSettings>(s, ctl::Item::Recording, change, change.recording);
-  }
-  if (result == kExitOk && !change.gsensor.empty()) {
-    result = changeSettings<rd::GsensorSettings>(s, ctl::Item::Gsensor, change, change.gsensor);
-  }
-  return result;
+  ctl::SetOutcome outcome = ctl::changeSettings(change, [&](const ctl::Bytes& request, ctl::Answer wanted, rd::Frame* f) {
+    return s.ask(request, wanted, f);
+  });
+  if (!s.report(outcome.got, outcome.step)) return kExitFailed;
+  printFields(outcome.stored);
+  for (const std::string& line : outcome.notKept) fprintf(stderr, "vdrctl: %s\n", line.c_str());
+  return outcome.notKept.empty() ? kExitOk : kExitFailed;
 }
 
 int commandControl(Session& s, const ctl::Bytes& request, const char* what) {
@@ -303,9 +276,9 @@ int commandRaw(Session& s, const std::vector<std::string>& args) {
   int frames = 0;
   rd::Frame f;
   for (;;) {
-    Session::Got got = s.await({}, &f);
-    if (got == Session::Got::Timeout) break;
-    if (got == Session::Got::BadFrame) return kExitFailed;
+    ctl::Got got = s.await({}, &f);
+    if (got == ctl::Got::Timeout) break;
+    if (got == ctl::Got::BadFrame) return kExitFailed;
     ++frames;
     printf("%s\n", ctl::joined(ctl::describe(f)).c_str());
   }
