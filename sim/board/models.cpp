@@ -6,6 +6,7 @@
 #include "board/card/card_runner.h"
 #include "board/flash/flash_model.h"
 #include "board/gsensor/gsensor_board.h"
+#include "board/serial/controller_model.h"
 #include "board/serial/serial_model.h"
 
 namespace sim {
@@ -20,6 +21,7 @@ std::vector<std::unique_ptr<BoardModel>> createBoardModels() {
   models.push_back(makeCameraBoardModel());  // /dev/cam0
   auto serial = std::make_shared<SerialPorts>();
   models.push_back(makeSerialBoardModel(serial));  // /dev/ttyS0..3, the PC bridge
+  models.push_back(makeControllerModel(serial));   // the controller on port 1
   return models;
 }
 
@@ -29,6 +31,7 @@ std::vector<std::unique_ptr<RunnerExtension>> createRunnerExtensions() {
   extensions.push_back(std::make_unique<CardRunnerExtension>());
   extensions.push_back(makeCameraRunnerOptions());  // --cam-frame-kb
   extensions.push_back(makeSerialRunnerExtension());  // --serial
+  extensions.push_back(makeControllerRunnerOption());  // --controller
   return extensions;
 }
 
