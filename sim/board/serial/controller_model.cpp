@@ -17,8 +17,11 @@ namespace {
 
 const char kControllerOption[] = "controller";
 // How long an action waits for its answer: the program reads its port once a second or two,
-// and a status or stored settings come back through the supervisor.
-constexpr int64_t kAnswerWaitNs = 10 * kNsPerSec;
+// and a status or stored settings come back through the supervisor, after a write and a read
+// of the settings file on the card (slow on a loaded PC at a high speed).
+constexpr int64_t kAnswerWaitNs = 30 * kNsPerSec;
+// A raw frame may be answered by several frames, or by none: it takes what comes in this time.
+constexpr int64_t kRawWaitNs = 5 * kNsPerSec;
 
 std::string textOf(const std::vector<std::string>& words) {
   std::string out;
@@ -257,7 +260,7 @@ class ControllerModel : public BoardModel {
       peer_->clear();
       send(action, bytes);
       int frames = 0;
-      peer_->await({}, Clock::elapsed() + kAnswerWaitNs, &answer, &frames);
+      peer_->await({}, Clock::elapsed() + kRawWaitNs, &answer, &frames);
       emitResult(action, frames > 0 ? "ok" : "no answer", std::to_string(frames) + " frames");
     }
   }
