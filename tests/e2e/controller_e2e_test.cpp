@@ -146,6 +146,17 @@ TEST_F(ControllerE2E, ScenarioActionsOfTheControllerModelAndTheirAnswersInTheTim
   EXPECT_EQ(run.events("controller-result", "\"action\":\"set RECMOD=3\",\"result\":\"refused\"").size(), 1u);
 }
 
+TEST_F(ControllerE2E, ControllerActionsAreCheckedWhenTheScenarioIsRead) {
+  for (const char* bad : {"10 controller get speed\n", "10 controller set PRERECTIME=10\n",
+                          "10 controller set TRGSET=300\n", "10 controller trigger now\n", "10 controller raw F0 0\n",
+                          "10 controller\n"}) {
+    SimRun run = testing_board::runSim(RECORDER_SIM_PATH, dir, {"--controller"}, bad);
+    EXPECT_EQ(run.exitCode, 2) << bad << run.output;
+    EXPECT_NE(run.output.find("line 1: controller"), std::string::npos) << bad << run.output;
+    EXPECT_EQ(run.output.find("boot 1"), std::string::npos) << "nothing runs";
+  }
+}
+
 TEST_F(ControllerE2E, WithoutTheOptionNothingAnswersOnPort1) {
   SimRun run = testing_board::runSim(RECORDER_SIM_PATH, dir, {"--speed", "20"}, "20 controller ping\n60 stop\n");
   ASSERT_EQ(run.exitCode, 0) << run.output;
