@@ -127,8 +127,10 @@ bool parseSerialOption(const std::string& value, std::map<int, std::string>* bri
   std::istringstream in(value);
   for (std::string item; in >> item;) {
     size_t eq = item.find('=');
+    // The digits stay alive while `end` points into them.
+    std::string digits = eq == std::string::npos ? "" : item.substr(0, eq);
     char* end = nullptr;
-    long port = eq == std::string::npos ? -1 : strtol(item.substr(0, eq).c_str(), &end, 10);
+    long port = eq == std::string::npos ? -1 : strtol(digits.c_str(), &end, 10);
     if (eq == std::string::npos || eq == 0 || *end != '\0' || port < 0 || port >= SerialBoard::kPorts ||
         eq + 1 == item.size()) {
       *error = "--serial takes N=pty or N=DEVICE with N from 0 to 3, not \"" + item + "\"";
