@@ -132,7 +132,7 @@ TEST_F(ControllerE2E, ScenarioActionsOfTheControllerModelAndTheirAnswersInTheTim
       "32 controller set TRGSET=7\n"
       "33 controller trigger\n"
       "34 controller set RECMOD=3\n"         // out of range: refused
-      "90 stop\n";
+      "150 stop\n";
   SimRun run = testing_board::runSim(RECORDER_SIM_PATH, dir, {"--speed", "20", "--controller"}, scenario);
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_EQ(run.events("controller-answer", "\"answer\":\"version\",\"version\":\"1.").size(), 1u);

@@ -22,6 +22,7 @@ const char kControllerOption[] = "controller";
 constexpr int64_t kAnswerWaitNs = 30 * kNsPerSec;
 // A raw frame may be answered by several frames, or by none: it takes what comes in this time.
 constexpr int64_t kRawWaitNs = 5 * kNsPerSec;
+constexpr int64_t kListenPollNs = 100 * kNsPerMs;
 
 std::string textOf(const std::vector<std::string>& words) {
   std::string out;
@@ -216,10 +217,18 @@ class ControllerModel : public BoardModel {
     line_->peerSend(bytes.data(), bytes.size());
   }
 
+  // A controller keeps asking until the unit listens: what reaches a port that nobody has open is
+  // lost, so the request goes out once the program has its port open (or the time is up).
+  void waitForListener(int64_t deadline) {
+    while (line_->openCount() == 0 && Clock::elapsed() < deadline) Clock::sleepFor(kListenPollNs);
+  }
+
   ctl::Got ask(const std::string& action, const ctl::Bytes& request, ctl::Answer wanted, rd::Frame* answer) {
+    int64_t deadline = Clock::elapsed() + kAnswerWaitNs;
+    waitForListener(deadline);
     peer_->clear();
     send(action, request);
-    return peer_->await({wanted}, Clock::elapsed() + kAnswerWaitNs, answer);
+    return peer_->await({wanted}, deadline, answer);
   }
 
   void carryOut(const std::vector<std::string>& words) {
@@ -257,6 +266,7 @@ class ControllerModel : public BoardModel {
       for (const std::string& w : rest) hex += w + " ";
       ctl::Bytes bytes;
       ctl::parseHex(hex, &bytes);
+      waitForListener(Clock::elapsed() + kAnswerWaitNs);
       peer_->clear();
       send(action, bytes);
       int frames = 0;

@@ -10,7 +10,8 @@
 //   60 controller raw F0 02 92 01 00 7B
 //
 // The model is on port 1 unless --serial 1=... joins the port to the PC. Its actions run one
-// after the other on its own thread, each waiting (simulated time) for its answer. The timeline
+// after the other on its own thread; each sends once the program has its port open and waits
+// (simulated time, 30 s in all) for its answer. The timeline
 // shows every frame it sends ("controller-request"), every frame it receives
 // ("controller-answer", with the answer's values) and how each action ended
 // ("controller-result": ok, refused, no answer, bad frame, not kept).
