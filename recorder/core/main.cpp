@@ -107,6 +107,22 @@ int upgradeFirmware() {
 
 }  // namespace
 
+RecorderOptions gRecorderOptions;
+
+int RecorderParseOptions(int argc, const char* const argv[]) {
+  RecorderOptions options;
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--controller") == 0) {
+      options.controller = true;
+    } else {
+      TRACE(TAG, "unknown option %s; usage: recorder [--controller]", argv[i]);
+      return -1;
+    }
+  }
+  gRecorderOptions = options;
+  return 0;
+}
+
 int InitRecorder() {
   struct sigaction action = {};
   action.sa_handler = sig_handle;
@@ -196,6 +212,7 @@ int recorder_main() {
   }
 
   create_all_work_thread();
+  if (gRecorderOptions.controller) create_rd_com_thread();
   SupervisorState state;
   struct timeval start;
   plat::gettimeofday(&start);

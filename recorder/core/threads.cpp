@@ -13,6 +13,7 @@
 
 sem_t g_thread_to_main;
 THREAD_INFO gThreadInfo[WORK_THREAD_COUNT];
+THREAD_INFO gRdComThreadInfo;
 
 const ThreadEntry gThreadFunc[WORK_THREAD_COUNT] = {
     trig_wait,         // 0: REC push-button, /dev/gpio13, sender 70
@@ -31,6 +32,18 @@ void* threadMain(void* arg) {
   THREAD_INFO* info = static_cast<THREAD_INFO*>(arg);
   gThreadFunc[info->number](info);
   return nullptr;
+}
+
+void* rdComMain(void* arg) {
+  rd_com_thread(static_cast<THREAD_INFO*>(arg));
+  return nullptr;
+}
+
+void stopAndJoin(THREAD_INFO& info) {
+  if (!info.started) return;
+  info.run.store(0);
+  pthread_join(info.thread, nullptr);
+  info.started = false;
 }
 
 }  // namespace
@@ -75,6 +88,28 @@ int create_all_work_thread() {
   return result;
 }
 
+int create_rd_com_thread() {
+  THREAD_INFO& info = gRdComThreadInfo;
+  info.started = false;
+  info.number = RD_COM_THREAD_NUMBER;
+  info.wake = &g_thread_to_main;
+  info.run.store(1);
+  info.config = &gConfig;
+  // Like the workers, it never takes SIGINT.
+  sigset_t only, previous;
+  sigemptyset(&only);
+  sigaddset(&only, SIGINT);
+  pthread_sigmask(SIG_SETMASK, &only, &previous);
+  int created = pthread_create(&info.thread, nullptr, rdComMain, &info);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (created != 0) {
+    TRACE(TAG, "Fail to create thread.");
+    return -2;
+  }
+  info.started = true;
+  return 0;
+}
+
 void cancel_work_thread(int n) {
   if (n >= 0 && n < WORK_THREAD_COUNT && gThreadInfo[n].started) gThreadInfo[n].run.store(0);
 }
@@ -92,6 +127,7 @@ void detach_work_thread(int n) {
 }
 
 void cancel_all_work_thread() {
+  if (gRdComThreadInfo.started) gRdComThreadInfo.run.store(0);
   for (int n = WORK_THREAD_COUNT - 1; n >= 0; --n) cancel_work_thread(n);
   join_work_thread(7);
   join_work_thread(6);
@@ -105,6 +141,7 @@ void cancel_all_work_thread() {
     detach_work_thread(5);
   }
   for (int n = 4; n >= 0; --n) join_work_thread(n);
+  stopAndJoin(gRdComThreadInfo);  // it posts g_thread_to_main too
   sem_destroy(&g_thread_to_main);
 }
 

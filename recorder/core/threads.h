@@ -27,6 +27,12 @@ extern sem_t g_thread_to_main;
 extern THREAD_INFO gThreadInfo[WORK_THREAD_COUNT];
 extern const ThreadEntry gThreadFunc[WORK_THREAD_COUNT];
 
+// The controller's command thread: not one of the workers and not in gThreadFunc; started
+// beside them only when a controller is fitted, stopped and joined with them.
+constexpr int RD_COM_THREAD_NUMBER = WORK_THREAD_COUNT;
+extern THREAD_INFO gRdComThreadInfo;
+int create_rd_com_thread();
+
 int create_work_thread(int n);
 int create_all_work_thread();
 void cancel_work_thread(int n);
@@ -43,6 +49,7 @@ int log_thread(THREAD_INFO* info);
 int gps_thread(THREAD_INFO* info);
 int OverwriteThread(THREAD_INFO* info);
 int RecordThread(THREAD_INFO* info);
+int rd_com_thread(THREAD_INFO* info);
 
 // A worker whose subsystem is not built yet: registers with the pipes, waits for its run flag
 // to clear and ends. It drops what others send to its pipes, so they do not fill up meanwhile.

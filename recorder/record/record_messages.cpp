@@ -1,5 +1,7 @@
 // The recording worker's messages: its control pipe (triggers, card state, capacitor) and the
 // G-value and GPS pipes whose messages are matched to frames by time.
+#include <cstdlib>
+#include <cstring>
 #include <sys/time.h>
 
 #include "core/globals.h"
@@ -29,6 +31,7 @@ void acceptContinuousTrigger(RecordState& s, const MsgRecord& m) {
   s.periodTrgSecond = second;
   s.periodType = m.word[MSG_W_P2];
   s.periodActive = true;
+  s.lastTriggerSecond = second;
   if (s.cfg->BEEPRECORD.load() == 1) BuzzerLedCtrl(BZLED_TRIGGER);
   BuzzerLedCtrl(s.overwriteMode() ? BZLED_POSTOV : BZLED_POST);
 }
@@ -55,6 +58,7 @@ void acceptEventTrigger(RecordState& s, const MsgRecord& m) {
     s.trgSecond = s.trgMicro = s.trgType = 0;
     return;
   }
+  s.lastTriggerSecond = s.trgSecond;
   if (s.cfg->BEEPRECORD.load() == 1) BuzzerLedCtrl(BZLED_TRIGGER);
   if (!s.capCharged) {
     // Hold the window's frames in the driver until the capacitor can carry a write.
@@ -77,6 +81,43 @@ void onTrigger(RecordState& s, const MsgRecord& m) {
     acceptEventTrigger(s, m);
   }
 }
+
+// A reply to the supervisor (sender 20, id 1) with the request answered in word 3, and its
+// wake-up. The block, when given, belongs to the record once it is queued.
+void replyToSupervisor(RecordState& s, uint32_t request, void* block) {
+  MsgRecord r = MsgMake(PIPE_CORE, MOD_RECORD, MSG_RETURN);
+  r.word[MSG_W_ARG] = request;
+  r.block = block;
+  if (MsgSend(&r, MSG_LENGTH) != 0) {
+    free(block);  // never queued, so nobody else frees it
+    TRACE(TAG, "failed to MsgSend()");
+    return;
+  }
+  if (sem_post(s.info->wake) != 0) TRACE(TAG, "Fail to sem post.");
+}
+
+void answerRecordStatus(RecordState& s) {
+  auto* status = static_cast<rd::RecordStatus*>(malloc(sizeof(rd::RecordStatus)));
+  if (status == nullptr) {
+    TRACE(TAG, "Failed to malloc");
+    return;
+  }
+  RecordBuildStatus(s, status);
+  replyToSupervisor(s, MSG_REQUEST_RECORD_STATUS, status);
+}
+
+// New recording settings from the controller: the times before and after a trigger apply from
+// the next trigger on (the window of one being written stays as it was accepted). The recording
+// mode and the camera's encoding settings take effect at the next start.
+void answerNewRecordConfig(RecordState& s) {
+  s.pre = s.cfg->PRERECTIME1.load();
+  s.post = s.cfg->POSTRECTIME1.load();
+  s.matchWindowMs = s.pre * 1000;
+  TRACE(TAG, "New record settings : pre %d, post %d", static_cast<int>(s.pre), static_cast<int>(s.post));
+  replyToSupervisor(s, MSG_NEW_RECORD_CONFIG, nullptr);
+}
+
+uint16_t saturated16(uint32_t v) { return static_cast<uint16_t>(v > 0xFFFF ? 0xFFFF : v); }
 
 struct timeval frameTime(const ENC_FRAME* frame) {
   struct timeval t;
@@ -123,6 +164,41 @@ void matchPipe(RecordState& s, int pipe, uint32_t id, const ENC_FRAME* frame, In
 
 }  // namespace
 
+void RecordBuildStatus(const RecordState& s, rd::RecordStatus* status) {
+  memset(status, 0, sizeof *status);
+  status->lastTriggerSecond.set(s.lastTriggerSecond);
+  uint8_t state = 0;
+  if (s.continuous) state |= rd::kStateContinuous;
+  if (s.pairOpen()) state |= rd::kStateWriting;
+  if (gSDFailed.load() == 1) state |= rd::kStateCardFailed;
+  if (s.cardFull) state |= rd::kStateCardFull;
+  if (s.overwriteMode()) state |= rd::kStateOverwrite;
+  if (s.capCharged) state |= rd::kStateCharged;
+  if (s.continuous ? s.periodActive : s.windowSet) state |= rd::kStateEventActive;
+  if (gPowerLossStatus.load() == 1) state |= rd::kStatePowerLoss;
+  status->state = state;
+  uint32_t totalK = 0, freeK = 0;
+  if (gSDFailed.load() == 0 && GetDiskSizeK(REC_MOUNT_PATH, &totalK, &freeK) == 0) {
+    status->freeMiB.set(saturated16(freeK / 1024));
+  }
+  if (s.dsk != nullptr && s.stream()->nextSeq > 1) {
+    status->latestSequence.set(static_cast<uint16_t>(s.stream()->nextSeq - 1));  // the low 16 bits
+  }
+}
+
+bool RecordAnswerRequest(RecordState& s, const MsgRecord& m) {
+  switch (m.word[MSG_W_ID]) {
+    case MSG_REQUEST_RECORD_STATUS:
+      answerRecordStatus(s);
+      return true;
+    case MSG_NEW_RECORD_CONFIG:
+      answerNewRecordConfig(s);
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool RecordHandleMessage(RecordState& s, const MsgRecord& m) {
   switch (m.word[MSG_W_ID]) {
     case MSG_RESET_BUTTON_ON:
@@ -147,7 +223,8 @@ bool RecordHandleMessage(RecordState& s, const MsgRecord& m) {
       onTrigger(s, m);
       return true;
     default:
-      return true;  // not for this thread: dropped
+      RecordAnswerRequest(s, m);  // other messages are not for this thread: dropped
+      return true;
   }
 }
 

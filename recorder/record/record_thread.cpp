@@ -123,6 +123,16 @@ StartResult startRecording(RecordState& s) {
   return StartResult::Loop;
 }
 
+// Nothing is recorded after a start-up failure, but a controller asking for the record status
+// still gets an answer (saying that the card failed).
+void answerWhileFailed(RecordState& s) {
+  MsgRecord* m = nullptr;
+  while (s.running() && MsgRecv(&m, PIPE_RECORD) == 0) {
+    RecordAnswerRequest(s, *m);
+    MsgDone(PIPE_RECORD);
+  }
+}
+
 enum class PassResult { Next, Leave, LeaveWithoutStop };
 
 // Matches the frame against the trigger in event recording: kind 3 from the trigger instant.
@@ -297,7 +307,10 @@ int RecordThread(THREAD_INFO* info) {
     case StartResult::Loop:
       TRACE(TAG, "Start RECORD Loop");
       if (gSDFailed.load() == 1) {
-        while (s.running()) plat::usleep(kHalfSecondUs);
+        while (s.running()) {
+          answerWhileFailed(s);
+          plat::usleep(kHalfSecondUs);
+        }
         MsgClose();
         TRACE(TAG, "~RecordThread()");
         return 0;

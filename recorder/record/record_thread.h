@@ -9,6 +9,7 @@
 #include "core/threads.h"
 #include "record/cam_interface.h"
 #include "record/disk_mgr.h"
+#include "serial/rd_frame.h"
 
 #define REC_TAG "RECORD__"
 #define REC_MOUNT_PATH "/mnt/log"
@@ -55,6 +56,8 @@ struct RecordState {
   bool periodActive = false;
   uint32_t periodStart = 0, periodEnd = 0, periodTrgSecond = 0, periodType = 0;
 
+  uint32_t lastTriggerSecond = 0;  // of the last trigger accepted since start (record status)
+
   ENC_INDEX index{};
 
   VIDEO_STREAM* stream() const { return &dsk->pVideoStream[0]; }
@@ -67,6 +70,11 @@ struct RecordState {
 
 // Messages on pipe 20. False when the pass must go straight to the release step.
 bool RecordHandleMessage(RecordState& s, const MsgRecord& m);
+// Answers the record status request (6) and the new recording settings (11) to the supervisor;
+// false for any other message.
+bool RecordAnswerRequest(RecordState& s, const MsgRecord& m);
+// The 12-byte record status block as it stands.
+void RecordBuildStatus(const RecordState& s, rd::RecordStatus* status);
 // Applies the G values and GPS fixes whose time has come to the frame.
 void RecordApplyGsnr(RecordState& s, const ENC_FRAME* frame);
 void RecordApplyGps(RecordState& s, const ENC_FRAME* frame);

@@ -43,6 +43,12 @@ class BoardModel {
   }
   // The main supply changed (it feeds the power-fail line).
   virtual void supplyChanged(bool present) { (void)present; }
+  // Options this part of the board adds to the program's command line, as the unit's start-up
+  // script would pass them (a controller fitted on serial port 1: "--controller").
+  virtual void programArguments(const BoardConfig& config, std::vector<std::string>* args) const {
+    (void)config;
+    (void)args;
+  }
 };
 
 // Every model of the board, created anew for each boot (and by the runner to know the actions).

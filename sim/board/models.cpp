@@ -7,6 +7,7 @@
 #include "board/flash/flash_model.h"
 #include "board/gps/gps_model.h"
 #include "board/gsensor/gsensor_board.h"
+#include "board/serial/controller_model.h"
 #include "board/serial/serial_model.h"
 
 namespace sim {
@@ -25,6 +26,7 @@ std::vector<std::unique_ptr<BoardModel>> createBoardModels() {
   models.push_back(makeSerialBoardModel(serial));  // /dev/ttyS0..3, the PC bridge
   models.push_back(makeGpsBoardModel(serial, vehicle));  // the receiver on port 2
   models.push_back(makeHealthModel());       // "health": resident size and pipe depths
+  models.push_back(makeControllerModel(serial));   // the controller on port 1
   return models;
 }
 
@@ -35,6 +37,7 @@ std::vector<std::unique_ptr<RunnerExtension>> createRunnerExtensions() {
   extensions.push_back(makeCameraRunnerOptions());  // --cam-frame-kb
   extensions.push_back(makeSerialRunnerExtension());  // --serial
   extensions.push_back(makeGpsRunnerExtension());     // --gps, --gps-ttff, --route, --rtc-offset
+  extensions.push_back(makeControllerRunnerOption());  // --controller
   return extensions;
 }
 

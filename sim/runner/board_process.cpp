@@ -103,7 +103,12 @@ void runBoardProcess(const BoardProcessArgs& args) {
   sigemptyset(&stop.sa_mask);
   sigaction(SIGINT, &stop, nullptr);
   pthread_sigmask(SIG_UNBLOCK, &intOnly, nullptr);
-  int result = recorder_main();
+  // The program's command line, as the board's start-up script gives it.
+  std::vector<std::string> words = {"recorder"};
+  for (auto& m : models) m->programArguments(args.config, &words);
+  std::vector<const char*> argv;
+  for (const std::string& w : words) argv.push_back(w.c_str());
+  int result = RecorderParseOptions(static_cast<int>(argv.size()), argv.data()) == 0 ? recorder_main() : 2;
   fflush(stdout);
   // The program ended without a reboot: the board halts. Models' threads are still running, so
   // leave without running destructors under them.

@@ -79,8 +79,38 @@ TEST_F(StartupTest, NoPowerCheckMakesMainReturnAfterJoiningEveryWorker) {
     EXPECT_NE(text.find(worker), std::string::npos) << worker;
   }
   EXPECT_EQ(text.find("REBOOT"), std::string::npos);
+  EXPECT_EQ(text.find("rd_com_thread()"), std::string::npos) << "started only for a controller";
   EXPECT_EQ(sim::rebootCount(), 0);
   for (const THREAD_INFO& info : gThreadInfo) EXPECT_FALSE(info.started);
+  EXPECT_EQ(MsgOpenCount(), 0);
+}
+
+// The controller's command thread is not a worker: only --controller starts it, beside them, and
+// the stop joins it with them.
+TEST_F(StartupTest, ControllerOptionStartsTheCommandThreadBesideTheWorkers) {
+  const char* unknown[] = {"recorder", "--controler"};
+  EXPECT_EQ(RecorderParseOptions(2, unknown), -1);
+  EXPECT_FALSE(gRecorderOptions.controller);
+  const char* args[] = {"recorder", "--controller"};
+  ASSERT_EQ(RecorderParseOptions(2, args), 0);
+  EXPECT_TRUE(gRecorderOptions.controller);
+
+  board.writeFile("/mnt/log/no_power_check", "");
+  sim::Clock::runAt(200.0, sim::Clock::monoNow(), 0, testing_board::kStartSecond * sim::kNsPerSec);
+  testing_board::ConsoleCapture console;
+  int result = -1;
+  std::thread program([&] { result = recorder_main(); });
+  while (MsgOpenCount() < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  sim::Clock::sleepFor(8 * sim::kNsPerSec);  // past the thread's start delay: no /dev/ttyS1 here
+  sig_handle(SIGINT);
+  program.join();
+  gRecorderOptions = RecorderOptions{};
+  std::string text = console.text();
+  EXPECT_EQ(result, 0);
+  EXPECT_NE(text.find("rd_com_thread()"), std::string::npos);
+  EXPECT_NE(text.find("failed to AllocComPort()"), std::string::npos);
+  EXPECT_LT(text.find("~create_all_work_thread()"), text.find("rd_com_thread()"));
+  EXPECT_FALSE(gRdComThreadInfo.started);
   EXPECT_EQ(MsgOpenCount(), 0);
 }
 

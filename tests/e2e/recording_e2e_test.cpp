@@ -20,6 +20,7 @@
 #include "board/host_tools.h"
 #include "card_image.h"
 #include "recording.h"
+#include "prepared_card.h"
 #include "support/sim_run.h"
 
 namespace {
@@ -51,52 +52,14 @@ std::string patternName(const std::string& timelineLine) {
   return m[1];
 }
 
-class RecordingE2E : public ::testing::Test {
+class RecordingE2E : public PreparedCardE2E {
  protected:
-  void SetUp() override {
-    dir = testing_board::makeBoardDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    // The card as the unit's format leaves it, in place before the first boot.
-    fs::create_directories(dir);
-    sim::CardState s;
-    s.present = true;
-    s.sizeK = sim::kDefaultCardSizeK;
-    s.backend = sim::fuseAvailable() ? sim::CardBackend::Fuse : sim::CardBackend::Directory;
-    std::string error;
-    ASSERT_TRUE(sim::prepareCardAsUnit(dir, s, &error)) << error;
-    sim::saveCardState(dir, s);
-    backend = s.backend;
-  }
-  void TearDown() override {
-    image.reset();
-    if (!HasFailure()) testing_board::removeBoardDir(dir);
-  }
-
   SimRun run(const std::string& scenario, std::vector<std::string> extra = {}) {
     std::vector<std::string> args = {"--speed", "20", "--start", "2026-06-01 08:00:00"};
     args.insert(args.end(), extra.begin(), extra.end());
     SimRun r = testing_board::runSim(RECORDER_SIM_PATH, dir, args, scenario);
     EXPECT_EQ(r.exitCode, 0) << r.output;
     return r;
-  }
-
-  // The card's files on the PC after the run: the stand-in directory, or a copy out of the image.
-  std::string cardFiles() {
-    if (backend == sim::CardBackend::Directory) return sim::cardDirPath(dir);
-    if (image) return image->dir();
-    image = std::make_unique<vdr::CardImage>();
-    std::string error;
-    EXPECT_TRUE(image->extract(sim::cardImagePath(dir), &error)) << error;
-    return image->dir();
-  }
-
-  std::vector<vdr::Recording> recordings(const std::string& channel) {
-    std::vector<vdr::Recording> out;
-    std::string top = cardFiles();
-    for (const std::string& base : vdr::findRecordings(top)) {
-      vdr::Recording r = vdr::readRecording(base, true);
-      if (r.channel == channel) out.push_back(std::move(r));
-    }
-    return out;
   }
 
   // Names of the files in a directory of the card, read without mounting it.
@@ -147,9 +110,6 @@ class RecordingE2E : public ::testing::Test {
     EXPECT_EQ(decoded, static_cast<int>(r.frames.size()));
   }
 
-  std::string dir;
-  sim::CardBackend backend = sim::CardBackend::Fuse;
-  std::unique_ptr<vdr::CardImage> image;
 };
 
 // Checks an event pair around its trigger and gives the trigger second: the instant lies between

@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace testing_board {
 
@@ -59,6 +65,7 @@ void removeBoardDir(const std::string& dir) {
   std::error_code ec;
   fs::remove_all(dir, ec);
   fs::remove(dir + ".scenario", ec);
+  fs::remove(dir + ".output", ec);
 }
 
 // The board process ends with _exit, so a sanitizer's report does not change its exit code: in
@@ -96,6 +103,61 @@ SimRun runSim(const std::string& recorderSim, const std::string& boardDir, const
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   reportSanitizerFindings(run.output);
   return run;
+}
+
+SimProcess::SimProcess(const std::string& recorderSim, const std::string& boardDir,
+                       const std::vector<std::string>& args, const std::string& scenario) {
+  run_.boardDir = boardDir;
+  std::vector<std::string> words = {recorderSim, "--board", boardDir};
+  if (!scenario.empty()) {
+    std::string path = boardDir + ".scenario";
+    std::ofstream(path, std::ios::trunc) << scenario;
+    words.insert(words.end(), {"--scenario", path});
+  }
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  std::string output = boardDir + ".output";
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) pid_ = pid;
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+SimProcess::~SimProcess() {
+  if (pid_ > 0) stop();
+}
+
+bool SimProcess::waitForConsole(const std::string& text, double seconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (run_.console().find(text) != std::string::npos) return true;
+    if (pid_ <= 0 || kill(pid_, 0) != 0) return false;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {  // the run ended by itself
+      run_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      pid_ = -1;
+      return run_.console().find(text) != std::string::npos;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+SimRun SimProcess::stop() {
+  if (pid_ > 0) {
+    kill(pid_, SIGINT);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    run_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
+  }
+  run_.output = readAll(run_.boardDir + ".output");
+  return run_;
 }
 
 }  // namespace testing_board

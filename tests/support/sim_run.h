@@ -30,4 +30,25 @@ void reportSanitizerFindings(const std::string& output);
 SimRun runSim(const std::string& recorderSim, const std::string& boardDir, const std::vector<std::string>& args,
               const std::string& scenario = "");
 
+// recorder-sim running in the background while a test acts on the board from outside (a PC
+// program on a pseudo-terminal); its output goes to DIR.output.
+class SimProcess {
+ public:
+  SimProcess(const std::string& recorderSim, const std::string& boardDir, const std::vector<std::string>& args,
+             const std::string& scenario = "");
+  ~SimProcess();
+  SimProcess(const SimProcess&) = delete;
+  SimProcess& operator=(const SimProcess&) = delete;
+
+  bool started() const { return pid_ > 0; }
+  // Waits (real time, at most `seconds`) until the board's console holds the text.
+  bool waitForConsole(const std::string& text, double seconds = 60);
+  // Stops the run in order (SIGINT, as Ctrl-C) and gives what it left.
+  SimRun stop();
+
+ private:
+  SimRun run_;
+  int pid_ = -1;
+};
+
 }  // namespace testing_board

@@ -1,6 +1,7 @@
 #include "record_harness.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <semaphore.h>
@@ -183,9 +184,24 @@ std::vector<uint32_t> RecordHarness::supervisorMessages() {
   MsgRecord* m = nullptr;
   while (MsgRecv(&m, PIPE_CORE) == 0) {
     received_.push_back(m->word[MSG_W_ID]);
+    if (m->word[MSG_W_ID] == MSG_RETURN) {
+      Reply r{m->word[MSG_W_ARG], m->block != nullptr, {}};
+      if (r.hasStatus) memcpy(&r.status, m->block, sizeof r.status);
+      replies_.push_back(r);
+    }
     MsgDone(PIPE_CORE);
   }
   return received_;
+}
+
+std::vector<RecordHarness::Reply> RecordHarness::replies() {
+  supervisorMessages();
+  return replies_;
+}
+
+void RecordHarness::sendToRecord(uint32_t id) {
+  MsgRecord r = MsgMake(PIPE_RECORD, MOD_CORE, id);
+  MsgSend(&r, MSG_LENGTH);
 }
 
 int RecordHarness::count(uint32_t id) {

@@ -15,6 +15,7 @@
 #include "config/settings.h"
 #include "core/threads.h"
 #include "record/video_format.h"
+#include "serial/rd_frame.h"
 #include "support/test_board.h"
 #include "support/test_card.h"
 
@@ -60,6 +61,15 @@ class RecordHarness {
 
   // Records the workers sent to the supervisor so far (drained from pipe 10).
   std::vector<uint32_t> supervisorMessages();
+  // The replies (MSG_RETURN) among them: the request answered and, for a record status, its block.
+  struct Reply {
+    uint32_t request;
+    bool hasStatus;
+    rd::RecordStatus status;
+  };
+  std::vector<Reply> replies();
+  // Sends a message of the supervisor's to the recording worker (pipe 20).
+  void sendToRecord(uint32_t id);
   int count(uint32_t id);
   // The pairs of a channel directory ("event" or "normal"), oldest first.
   std::vector<Pair> pairs(const std::string& kind) const;
@@ -85,6 +95,7 @@ class RecordHarness {
   std::thread recordThread_, overwriteThread_;
   std::atomic<int> running_{0};
   std::vector<uint32_t> received_;
+  std::vector<Reply> replies_;
   int sleepers_ = 0;
 };
 
