@@ -26,11 +26,7 @@ bool decodes(const std::vector<uint8_t>& jpeg, std::string* why) {
 int runCheck(const Args& args) {
   if (args.positional.size() != 1) return usageError();
   CardInput input;
-  std::string error;
-  if (!input.open(args.positional[0], &error)) {
-    fprintf(stderr, "vdrtool: %s: %s\n", args.positional[0].c_str(), error.c_str());
-    return kExitFailed;
-  }
+  if (!input.openOrReport(args.positional[0])) return kExitFailed;
   bool decode = args.has("--decode");
   int damaged = 0;
   for (const std::string& base : input.bases()) {

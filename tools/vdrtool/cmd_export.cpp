@@ -24,11 +24,7 @@ int runExport(const Args& args) {
   }
   if (!format) return usageError();
   CardInput input;
-  std::string error;
-  if (!input.open(args.positional[0], &error)) {
-    fprintf(stderr, "vdrtool: %s: %s\n", args.positional[0].c_str(), error.c_str());
-    return kExitFailed;
-  }
+  if (!input.openOrReport(args.positional[0])) return kExitFailed;
   return format->write(input.bases(), target);
 }
 

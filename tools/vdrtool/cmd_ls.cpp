@@ -8,11 +8,7 @@ namespace vdr {
 int runLs(const Args& args) {
   if (args.positional.size() != 1) return usageError();
   CardInput input;
-  std::string error;
-  if (!input.open(args.positional[0], &error)) {
-    fprintf(stderr, "vdrtool: %s: %s\n", args.positional[0].c_str(), error.c_str());
-    return kExitFailed;
-  }
+  if (!input.openOrReport(args.positional[0])) return kExitFailed;
   printf("%-45s %-6s %-23s %-8s %6s %6s %5s %5s %s\n", "recording", "dir", "first frame", "trigger", "frames", "fps",
          "pre", "post", "metadata");
   for (const std::string& base : input.bases()) {

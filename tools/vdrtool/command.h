@@ -44,6 +44,8 @@ class CardInput {
  public:
   // Returns false with a message in *error when the path cannot be read.
   bool open(const std::string& path, std::string* error);
+  // open(), printing "vdrtool: PATH: why" on stderr when it fails.
+  bool openOrReport(const std::string& path);
   const std::string& root() const { return root_; }  // the directory (or file) read
   const std::vector<std::string>& bases() const { return bases_; }
 
