@@ -70,5 +70,6 @@ const char* triggerName(unsigned trigger);
 int runLs(const Args& args);
 int runCheck(const Args& args);
 int runExport(const Args& args);
+int runReport(const Args& args);
 
 }  // namespace vdr

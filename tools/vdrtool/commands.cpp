@@ -11,6 +11,10 @@ const Command kCommands[] = {
      "verifies every pair against the file formats and names what is wrong; --decode also decodes every frame",
      {"--decode"}, runCheck},
     {"export", "PATH FORMAT TARGET", "writes the recordings in another format (see FORMAT below)", {}, runExport},
+    {"report", "PATH [-o DIR]",
+     "a page to look at (DIR/index.html, default ./vdrtool-report): the recordings, a frame player, G values, "
+     "tracks, and recorder-sim's run when PATH is in a board directory",
+     {}, runReport},
 };
 const size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
 
