@@ -153,5 +153,25 @@ TEST(ContinuousRecording, CardFullReportedDuringARecordingStopsItAtTheNextRollov
   EXPECT_EQ(h.count(MSG_WRITE_END), 1);
 }
 
+// Full reported while nothing is being written (the capacitor not yet charged): the flag that
+// keeps a power loss waiting for the end of a write is cleared, as nothing will be written.
+TEST(ContinuousRecording, CardFullWithNoPairOpenClearsTheWritingFlag) {
+  RecordHarness h(RECINGMODE_CONTINUOUS);
+  lightSettings(h.config());
+  h.start();
+  h.run(8);
+  ASSERT_EQ(gWritingSD.load(), 1) << "continuous recording is writing from the start";
+  MsgRecord full = MsgMake(PIPE_RECORD, MOD_CORE, MSG_SD_FULL);
+  MsgSend(&full, MSG_LENGTH);
+  h.run(2);
+  EXPECT_EQ(h.lastPattern(), BZLED_FULL);
+  EXPECT_EQ(gWritingSD.load(), 0);
+  h.capacitorCharged();
+  h.run(3);
+  EXPECT_TRUE(h.pairs("normal").empty());
+  EXPECT_EQ(gWritingSD.load(), 0);
+  h.stop();
+}
+
 }  // namespace
 }  // namespace record_test
