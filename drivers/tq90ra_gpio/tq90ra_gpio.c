@@ -17,6 +17,7 @@
 #include <linux/wait.h>
 #include <linux/sched.h>
 #include <linux/interrupt.h>
+#include <linux/irqflags.h>
 #include <linux/irq.h>
 #include <linux/preempt.h>
 #include <asm/io.h>
@@ -120,22 +121,36 @@ static int gpio_intr_bit(u32 port, u32 pin, u32 value)
 	return port + pin;
 }
 
+/* The type, polarity and enable registers are shared by all pins: their read-modify-write
+ * runs with interrupts off, so that no other request or handler changes them in between. */
 static int gpio_set_intr_bit(u32 reg, u32 port, u32 pin, u32 value)
 {
 	int bit = gpio_intr_bit(port, pin, value);
+	unsigned long flags;
 	u32 word;
 
 	if (bit < 0)
 		return bit;
+	local_irq_save(flags);
 	word = readl(gp_gpio_module->base + reg);
 	word = (word & ~(1U << bit)) | (value << bit);
 	writel(word, gp_gpio_module->base + reg);
+	local_irq_restore(flags);
 	return 0;
 }
 
+/* The status register is cleared by writing 1 to a bit. Only the own bit is written: a
+ * read-modify-write would write back, and so acknowledge, another pin's edge that was pending
+ * or arrived between the read and the write, and that edge (a REC press) would be lost. A 0
+ * changes nothing. */
 static int setGpioStatus(u32 port, u32 pin, u32 value)
 {
-	return gpio_set_intr_bit(GPIO_INTR_STATUS, port, pin, value);
+	int bit = gpio_intr_bit(port, pin, value);
+
+	if (bit < 0)
+		return bit;
+	writel(value << bit, gp_gpio_module->base + GPIO_INTR_STATUS);
+	return 0;
 }
 
 static int setGpioIntrType(u32 port, u32 pin, u32 value)

@@ -158,12 +158,12 @@ int i2c_zr31camera_device_new(struct i2c_client **client)
 {
 	int result;
 
-	/* Each call looks for the sensor again: the client of an earlier call gives way, so a
-	 * sensor that has gone from the bus is noticed rather than written blindly. */
+	/* A client made by an earlier call stays: its holder may still use it, and the I2C core
+	 * would skip its address in a new probe anyway. The start-up table goes through it again,
+	 * so a sensor that has gone from the bus is noticed by the failed write. */
 	if (zr31camera_client) {
-		result = i2c_zr31camera_detach_client(zr31camera_client);
-		if (result)
-			return result;
+		*client = zr31camera_client;
+		return zr31camera_write_table(zr31camera_client, zr31camera_table_init);
 	}
 	if (!tq90ra_adapter)
 		return -ENXIO;

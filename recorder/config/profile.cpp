@@ -1,6 +1,7 @@
 #include "config/profile.h"
 
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -79,8 +80,14 @@ Scan findValue(ProfileFile& file, const char* key, const char* delimiters, char*
 }
 
 // Signed decimal as the board converts it: blanks skipped, optional sign, digits up to the first
-// other character; no digits give 0. Wider values keep their low 32 bits.
-int32_t toInt(const char* text) { return static_cast<int32_t>(strtoll(text, nullptr, 10)); }
+// other character; no digits give 0. A value beyond 32 bits saturates, as the board's 32-bit
+// strtol does (keeping the low bits would let 4294972935 pass as 5639).
+int32_t toInt(const char* text) {
+  long long value = strtoll(text, nullptr, 10);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
 
 void copyOut(char* out, int size, const char* text) {
   if (size <= 0) return;

@@ -293,14 +293,19 @@ int ReadTimeConfigFile(time_t* clock) {
   struct tm tm = {};
   int fields = sscanf(value, "%04d.%02d.%02d;%02d:%02d:%02d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
                       &tm.tm_min, &tm.tm_sec);
-  if (fields != 6) {
-    // A value that is not a complete date and time must never reach the clock.
+  if (fields < 3) {
+    // Without a whole date the value must never reach the clock; missing time fields are 0.
     TRACE(TAG, "invalid UTCTIME, ignored");
     return -1;
   }
   tm.tm_year -= 1900;
   tm.tm_mon -= 1;
-  *clock = mktime(&tm);
+  time_t converted = mktime(&tm);
+  if (converted == static_cast<time_t>(-1)) {
+    TRACE(TAG, "invalid UTCTIME, ignored");
+    return -1;
+  }
+  *clock = converted;
   TRACE(TAG, "~ReadTimeConfigFile(%lu)\n", static_cast<unsigned long>(*clock));
   return 0;
 }

@@ -67,7 +67,10 @@ int FormatSD() {
   unsigned sizeK = static_cast<unsigned>(GetSDSizeK());
   const char* device = GetSDPartition() ? SD_PARTITION_DEVICE : SD_WHOLE_DEVICE;
   char command[128];
-  if (sizeK > SD_FAT16_MAX_SIZE_K) {
+  if (sizeK > SD_FAT16_LARGEST_K && sizeK <= SD_FAT32_SMALL_CLUSTERS_K) {
+    TRACE(TAG, "Format Start : FAT32, cluster size [16KB]");
+    snprintf(command, sizeof command, "/usr/bin/mkdosfs -F 32 -s 32 -n ZIDADORI1 %s", device);
+  } else if (sizeK > SD_FAT16_MAX_SIZE_K || sizeK > SD_FAT16_LARGEST_K) {
     TRACE(TAG, "Format Start : FAT32, cluster size [32KB]");
     snprintf(command, sizeof command, "/usr/bin/mkdosfs -F 32 -s 64 -n ZIDADORI1 %s", device);
   } else {

@@ -9,6 +9,13 @@
 
 constexpr unsigned SD_MIN_SIZE_K = 1600000;       // at most this is refused at start
 constexpr unsigned SD_FAT16_MAX_SIZE_K = 2999999;  // above this the card is formatted FAT32
+// The largest card that FAT16 with 32 KiB clusters can hold (65524 clusters and the file
+// system's own sectors); the formatter refuses FAT16 on anything larger, so such a card is
+// formatted FAT32 too, whatever the limit above says. Just above it, FAT32 with 32 KiB clusters
+// would have fewer clusters than a FAT32 volume must (65525), and a PC would read the card as
+// FAT16: up to SD_FAT32_SMALL_CLUSTERS_K such cards get 16 KiB clusters.
+constexpr unsigned SD_FAT16_LARGEST_K = 2097143;
+constexpr unsigned SD_FAT32_SMALL_CLUSTERS_K = 2162687;
 
 int GetSDSizeK();
 int GetSDPartition();

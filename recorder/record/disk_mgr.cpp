@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <new>
 
 #include "core/common.h"
@@ -110,7 +111,66 @@ bool closeFile(int32_t* fd, const char* which) {
   return ok;
 }
 
+// The base names (without extension) of the pairs being written, one per channel at most.
+struct OpenPairs {
+  std::mutex mutex;
+  const VIDEO_STREAM* owner[4] = {};
+  char base[4][DSK_PATH_MAX] = {};
+};
+
+OpenPairs& openPairs() {
+  static OpenPairs pairs;
+  return pairs;
+}
+
+const char* fileName(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash ? slash + 1 : path;
+}
+
+// True when the file name is one of a pair being written (same base name, any extension).
+bool isOpenPairFile(OpenPairs& p, const char* path) {
+  const char* name = fileName(path);
+  const char* dot = strrchr(name, '.');
+  size_t length = dot ? static_cast<size_t>(dot - name) : strlen(name);
+  for (int i = 0; i < 4; ++i) {
+    if (p.owner[i] == nullptr) continue;
+    const char* open = fileName(p.base[i]);
+    if (strlen(open) == length && strncasecmp(open, name, length) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+void dskOpenPairSet(const VIDEO_STREAM* vs, bool open) {
+  OpenPairs& p = openPairs();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  int slot = -1;
+  for (int i = 0; i < 4; ++i) {
+    if (p.owner[i] == vs) slot = i;
+  }
+  if (!open) {
+    if (slot >= 0) p.owner[slot] = nullptr;
+    return;
+  }
+  for (int i = 0; i < 4 && slot < 0; ++i) {
+    if (p.owner[i] == nullptr) slot = i;
+  }
+  if (slot < 0) return;  // more channels than the recorder has: nothing to guard
+  p.owner[slot] = vs;
+  snprintf(p.base[slot], sizeof p.base[slot], "%s", vs->basePath);
+}
+
+bool dskRemoveUnlessOpen(const char* path, int (*remove)(const char*)) {
+  OpenPairs& p = openPairs();
+  std::lock_guard<std::mutex> lock(p.mutex);
+  if (isOpenPairFile(p, path)) {
+    errno = EBUSY;
+    return false;
+  }
+  return remove(path) == 0;
+}
 
 int IsValidFileName(const char* name) {
   vr::RecordingName n;
@@ -204,11 +264,13 @@ int dskWriteStart(DISK_MGR* mgr, int channel, time_t startSecond) {
     return DSK_ERR_NOT_OPEN;
   }
   bool video = (vs->kind & STREAM_KIND_VIDEO) != 0;
+  dskOpenPairSet(vs, true);  // before the files exist, so that no removal can take them
   char path[DSK_PATH_MAX + 8];
   snprintf(path, sizeof path, "%s.%s", vs->basePath, video ? vr::kDataExt : vr::kAudioDataExt);
   int vdd = openNew(path);
   if (vdd < 0) {
     TRACE(TAG, "Could not write file (%s).", path);
+    dskOpenPairSet(vs, false);
     return DSK_ERR_NOT_OPEN;
   }
   snprintf(path, sizeof path, "%s.%s", vs->basePath, video ? vr::kIndexExt : vr::kAudioIndexExt);
@@ -216,6 +278,7 @@ int dskWriteStart(DISK_MGR* mgr, int channel, time_t startSecond) {
   if (vdx < 0) {
     TRACE(TAG, "Could not write file (%s).", path);
     plat::close(vdd);  // never leave a half-opened pair behind
+    dskOpenPairSet(vs, false);
     return DSK_ERR_NOT_OPEN;
   }
   vs->vddFd = vdd;
@@ -267,6 +330,13 @@ int dskWrite(DISK_MGR* mgr, int channel, const ENC_FRAME* frame, const uint8_t* 
 int dskWriteUpdate(DISK_MGR* mgr, int channel) {
   VIDEO_STREAM* vs = streamOf(mgr, channel);
   if (vs == nullptr || vs->IdxHeader.dwFrameTotal.get() == 0) return 0;
+  if (vs->vdxFd <= 0) {
+    // The pair was abandoned after a failed write: its index cannot be finished, and the
+    // descriptor number left behind is not the index file's.
+    TRACE(TAG, "index file not open: header of %d frames not written", static_cast<int>(vs->IdxHeader.dwFrameTotal.get()));
+    vs->IdxHeader.dwFrameTotal.set(0);
+    return DSK_ERR_NOT_OPEN;
+  }
   TRACE(TAG, "pVS->IdxHeader.dwFrameTotal(%d)", static_cast<int>(vs->IdxHeader.dwFrameTotal.get()));
   int result = writeAll(vs->vdxFd, &vs->IdxHeader, sizeof vs->IdxHeader, &vs->bytesWritten);
   if (result != 0) return result;
@@ -280,6 +350,7 @@ int dskWriteEnd(DISK_MGR* mgr, int channel) {
   dskWriteUpdate(mgr, channel);
   bool ok = closeFile(&vs->vddFd, "VDD");
   ok = closeFile(&vs->vdxFd, "VDX") && ok;
+  dskOpenPairSet(vs, false);
   return ok ? 0 : DSK_ERR_CLOSE;
 }
 

@@ -93,6 +93,13 @@ int GetEventFileNum2(const char* directory);
 int dskCheckDir(const char* directory);
 void PrintJpegInfo(const FRAME_COMMENT_AREA* area);
 
+// The pairs being written, so that the overwrite worker never removes one: the recording thread
+// registers a pair before its files are created and forgets it when they are closed.
+void dskOpenPairSet(const VIDEO_STREAM* vs, bool open);
+// Runs `remove` on the path unless the file belongs to a pair being written (gives false
+// then, with errno EBUSY); the check and the removal are one step for dskWriteStart.
+bool dskRemoveUnlessOpen(const char* path, int (*remove)(const char*));
+
 // Disk space (used by the overwrite worker).
 int dskRemoveOldFile2(const char* directory);
 int CheckOverwrite(const char* mountPath, const char* directory, int recMode, const std::atomic<int32_t>* run,

@@ -23,7 +23,8 @@ bool statPath(const char* path, struct stat* st) {
 
 bool removeFile(const char* path, const struct stat& st) {
   TRACE(TAG, "remove(%s) - %ld", path, static_cast<long>(st.st_size / 1024));
-  if (plat::remove(path) == 0) return true;
+  if (dskRemoveUnlessOpen(path, plat::remove)) return true;
+  if (errno == EBUSY) TRACE(TAG, "%s is being written: kept", path);
   TRACE(TAG, "fail to remove(%s)", path);
   return false;
 }

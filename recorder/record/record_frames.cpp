@@ -35,6 +35,7 @@ void abandonPair(RecordState& s) {
   if (vs->vdxFd > 0) plat::close(vs->vdxFd);
   vs->vddFd = 0;
   vs->vdxFd = 0;
+  dskOpenPairSet(vs, false);
 }
 
 void traceTimeOfDay(const char* what) {

@@ -214,6 +214,9 @@ bool RecordHandleMessage(RecordState& s, const MsgRecord& m) {
       s.trgKeeping = 0;
       s.cardFull = true;
       if (s.pairOpen()) return true;  // the open recording finishes; no new one starts
+      // Nothing is being written and nothing will be: a power loss must not wait for a
+      // MSG_WRITE_END (continuous recording set the flag at start, a held trigger set it too).
+      gWritingSD.store(0);
       BuzzerLedCtrl(BZLED_FULL);
       return false;
     case MSG_OVERWRITE_MODE:

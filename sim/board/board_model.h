@@ -14,6 +14,10 @@
 
 namespace sim {
 
+// The board process's exit code when a part of the board cut the power itself (a power cut tied
+// to a card write, with no hold-up at all): recorder-sim takes the supply as gone.
+constexpr int kPowerCutExitCode = 76;
+
 // What a boot of the board is given by the runner.
 struct BoardConfig {
   std::string boardDir;

@@ -233,6 +233,16 @@ void Runner::boardEnded(int status) {
     if (stopRequested_) done_ = true;
     return;
   }
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kPowerCutExitCode) {
+    supply_ = false;
+    ctx_.supplyPresent = false;
+    holdUpEnd_ = -1;
+    TimelineEvent("power").add("supply", false).emit();
+    TimelineEvent("board-off").add("reason", "power cut").emit();
+    gConsole.note("power cut: the board is off until the power comes back");
+    if (stopRequested_) done_ = true;
+    return;
+  }
   if (WIFEXITED(status) && WEXITSTATUS(status) == kRebootExitCode) {
     TimelineEvent("reboot").emit();
     if (stopRequested_) {

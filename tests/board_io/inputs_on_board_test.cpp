@@ -35,7 +35,11 @@ TEST_F(InputsOnBoard, TwoRecPressesGiveTwoTriggersStampedWithTheirTimes) {
   info.number = 0;
   info.wake = &wake;
   info.run.store(1);
-  std::thread thread([&] { trig_wait(&info); });
+  std::atomic<bool> ended{false};
+  std::thread thread([&] {
+    trig_wait(&info);
+    ended = true;
+  });
 
   std::vector<int64_t> pressedAt;
   for (double wait : {1.5, 2.25}) {
@@ -51,7 +55,13 @@ TEST_F(InputsOnBoard, TwoRecPressesGiveTwoTriggersStampedWithTheirTimes) {
     for (int i = 0; i < 5000 && sem_trywait(&wake) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   info.run.store(0);
-  ticks(10);
+  // The thread sees the flag at the end of its current read, which may start only after a first
+  // batch of ticks on a slow machine: tick until it has ended.
+  for (int i = 0; i < 6000 && !ended; ++i) {
+    ticks(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(ended.load()) << "the button thread ends once its run flag is cleared";
   thread.join();
 
   for (int64_t at : pressedAt) {

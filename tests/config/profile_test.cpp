@@ -77,6 +77,15 @@ TEST_F(ProfileTest, IntegerConversion) {
   EXPECT_EQ(readInt("END"), -77) << "no value part at the end of the file";
 }
 
+TEST_F(ProfileTest, ValuesBeyond32BitsSaturate) {
+  write("[SET]\nA=4294972935\nB=-4294972935\nC=2147483647\nD=-2147483648\nE=99999999999999999999999\n");
+  EXPECT_EQ(readInt("A"), INT32_MAX) << "not its low 32 bits (5639)";
+  EXPECT_EQ(readInt("B"), INT32_MIN);
+  EXPECT_EQ(readInt("C"), INT32_MAX);
+  EXPECT_EQ(readInt("D"), INT32_MIN);
+  EXPECT_EQ(readInt("E"), INT32_MAX);
+}
+
 TEST_F(ProfileTest, NullSectionSearchesFromTheTop) {
   write("X=1\n[SET]\nX=2\n");
   EXPECT_EQ(GetPrivateProfileInt(nullptr, "X", 0, kPath), 1);

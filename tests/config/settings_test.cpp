@@ -121,6 +121,28 @@ TEST_F(SettingsTest, AxisLevelsAndPassword) {
   EXPECT_EQ(s.ACCSENY, -8);
   EXPECT_EQ(s.ACCSENZ, 4);
   EXPECT_EQ(s.PASSWORD, 0);
+  ASSERT_EQ(readIni("PASSWORD=4294972935\n"), 0);
+  EXPECT_EQ(s.PASSWORD, 0) << "a value beyond 32 bits is out of range, not its low bits (5639)";
+}
+
+TEST_F(SettingsTest, WriterKeepsRecordTimesThatSumToExactlyTwenty) {
+  board.mkdirs("/mnt/log/config");
+  s.RECINGMODE1 = 2;
+  s.PRERECTIME1 = 10;
+  s.POSTRECTIME1 = 10;
+  ASSERT_EQ(WriteConfigFile(&s), 0);
+  EXPECT_EQ(s.PRERECTIME1, 10);
+  EXPECT_EQ(s.POSTRECTIME1, 10);
+  s.PRERECTIME1 = 12;
+  s.POSTRECTIME1 = 8;
+  ASSERT_EQ(WriteConfigFile(&s), 0);
+  EXPECT_EQ(s.PRERECTIME1, 12);
+  EXPECT_EQ(s.POSTRECTIME1, 8);
+  s.PRERECTIME1 = 12;
+  s.POSTRECTIME1 = 10;  // 22: one over
+  ASSERT_EQ(WriteConfigFile(&s), 0);
+  EXPECT_EQ(s.PRERECTIME1, 15);
+  EXPECT_EQ(s.POSTRECTIME1, 5);
 }
 
 TEST_F(SettingsTest, WriterRulesAndTheFileItWrites) {
@@ -171,6 +193,21 @@ TEST_F(SettingsTest, TimeIniIsAppliedOnceAndItsDefaultIgnored) {
   clock = 42;
   EXPECT_EQ(ReadTimeConfigFile(&clock), -1) << "a value that is no date never reaches the clock";
   EXPECT_EQ(clock, 42);
+}
+
+TEST_F(SettingsTest, TimeIniNeedsAWholeDateAndTakesMissingTimeFieldsAsZero) {
+  time_t clock = 42;
+  board.writeFile("/mnt/log/config/time.ini", "[SET]\nUTCTIME=2011.03.05;14:07\r\n");
+  ASSERT_EQ(ReadTimeConfigFile(&clock), 0) << "no seconds: 0";
+  EXPECT_EQ(clock, 1299334020);
+  board.writeFile("/mnt/log/config/time.ini", "[SET]\nUTCTIME=2011.03.05\n");
+  ASSERT_EQ(ReadTimeConfigFile(&clock), 0) << "the date alone: midnight";
+  EXPECT_EQ(clock, 1299283200);
+  clock = 42;
+  board.writeFile("/mnt/log/config/time.ini", "[SET]\nUTCTIME=2011.03\n");
+  EXPECT_EQ(ReadTimeConfigFile(&clock), -1) << "no day: no date";
+  EXPECT_EQ(clock, 42);
+  EXPECT_FALSE(board.exists("/mnt/log/config/time.ini"));
 }
 
 TEST_F(SettingsTest, TimeIniUsesTheBoardsTimeZone) {

@@ -97,9 +97,19 @@ TEST_F(SdCardTest, NoCardOrNoListMeansSizeZero) {
   EXPECT_NE(console.text().find("File Open Error /proc/partitions"), std::string::npos);
 }
 
-TEST_F(SdCardTest, Fat16UpTo2999999KiBFat32From3000000KiB) {
-  partitions(" 179 0 2999999 mmcblk0\n");
+// FAT16 with 32 KiB clusters holds at most 2,097,143 KiB: larger cards are formatted FAT32,
+// with 16 KiB clusters where 32 KiB ones would be too few for FAT32.
+TEST_F(SdCardTest, Fat16AsFarAsItCanHoldTheCardFat32Beyond) {
+  partitions(" 179 0 2097143 mmcblk0\n");
   EXPECT_EQ(formatCommand(), "/usr/bin/mkdosfs -F 16 -s 64 -n ZIDADORI1 /dev/sda");
+  partitions(" 179 0 2097144 mmcblk0\n");
+  EXPECT_EQ(formatCommand(), "/usr/bin/mkdosfs -F 32 -s 32 -n ZIDADORI1 /dev/sda");
+  partitions(" 179 0 2162687 mmcblk0\n");
+  EXPECT_EQ(formatCommand(), "/usr/bin/mkdosfs -F 32 -s 32 -n ZIDADORI1 /dev/sda");
+  partitions(" 179 0 2162688 mmcblk0\n");
+  EXPECT_EQ(formatCommand(), "/usr/bin/mkdosfs -F 32 -s 64 -n ZIDADORI1 /dev/sda");
+  partitions(" 179 0 2999999 mmcblk0\n");
+  EXPECT_EQ(formatCommand(), "/usr/bin/mkdosfs -F 32 -s 64 -n ZIDADORI1 /dev/sda");
   partitions(" 179 0 3000000 mmcblk0\n");
   EXPECT_EQ(formatCommand(), "/usr/bin/mkdosfs -F 32 -s 64 -n ZIDADORI1 /dev/sda");
 }

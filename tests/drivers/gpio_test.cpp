@@ -215,6 +215,28 @@ TEST_F(GpioDriver, RequestArgumentLimits) {
   plat::close(fd);
 }
 
+// The status register is cleared by writing 1: acknowledging one pin must leave another pin's
+// pending edge in place (here port 8 pin 0, enabled by a register write and served by nobody).
+TEST_F(GpioDriver, AcknowledgingOnePinKeepsAnotherPinsPendingEdge) {
+  constexpr unsigned long INT_STATUS = 0xc0046709;
+  int fd = open("/dev/gpio13");
+  ASSERT_GE(fd, 0);
+  Arg type{0x60, read32(fd, 0x60) | 0x100, 0}, polarity{0x64, read32(fd, 0x64) | 0x100, 0};
+  Arg enable{0x68, read32(fd, 0x68) | 0x100, 0};
+  ASSERT_EQ(plat::ioctl(fd, WRITE32, &type), 0);
+  ASSERT_EQ(plat::ioctl(fd, WRITE32, &polarity), 0);
+  ASSERT_EQ(plat::ioctl(fd, WRITE32, &enable), 0);
+  io->gpio().setInput(8, 0, false);  // a falling edge on the other pin
+  ASSERT_EQ(read32(fd, 0x6c) & 0x100u, 0x100u);
+  EXPECT_EQ(request(fd, INT_STATUS, 8, 5, 1), 0);
+  EXPECT_EQ(read32(fd, 0x6c) & 0x100u, 0x100u) << "the other pin's edge is still pending";
+  EXPECT_EQ(request(fd, INT_STATUS, 8, 5, 0), 0);
+  EXPECT_EQ(read32(fd, 0x6c) & 0x100u, 0x100u);
+  EXPECT_EQ(request(fd, INT_STATUS, 8, 0, 1), 0);
+  EXPECT_EQ(read32(fd, 0x6c) & 0x100u, 0u) << "its own acknowledgement clears it";
+  plat::close(fd);
+}
+
 TEST_F(GpioDriver, RegisterWriteAndReadBackAndTheLoadSetUp) {
   int fd = open("/dev/gpio13");
   // The load table: port C pins 0..3 code 2, 4 and 5 code 3, 6 and 7 code 1; the inputs code 0.

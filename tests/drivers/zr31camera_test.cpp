@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "board/outside/cam_jpeg.h"
+#include "drivers/support/other_i2c_client.h"
 #include "host_support/io_board.h"
 #include "zr31camera.h"
 
@@ -54,10 +55,11 @@ TEST_F(Zr31Camera, LoadsWithTheBoardAndFindsTheSensorOnlyWhenAsked) {
   ASSERT_EQ(i2c_zr31camera_device_new(&client), 0);
   EXPECT_NE(client, nullptr);
   EXPECT_EQ(writes(), kStartUp);
-  // A second call probes again and gives a new client that works (the first one is gone).
+  // A second call keeps the client and writes the start-up table again.
   io->sensor().clearWrites();
   ASSERT_EQ(cam_jpeg_sensor_open(), 0);
   EXPECT_EQ(writes(), kStartUp);
+  EXPECT_EQ(cam_jpeg_sensor_client(), client);
   EXPECT_EQ(sim::kernel::rmmod("zr31camera"), 0);
   EXPECT_NE(sim::kernel::logText().find("i2c-zr31camera: i2c_zr31camera_exit:"), std::string::npos);
 }
@@ -138,12 +140,26 @@ TEST_F(Zr31Camera, WithoutTheSensorOnTheBusThereIsNoClient) {
   EXPECT_EQ(cam_jpeg_sensor_open(), -ENXIO);
   EXPECT_EQ(command(ZR31CAMERA_CMD_SET_OPTIONS, 0, 0), -ENODEV) << "the camera driver has no sensor to command";
 
-  // Found while there, then gone: the next call looks again and does not find it.
+}
+
+// Found while there, then gone: the next call notices (its start-up table is not acknowledged)
+// but the client its holder has stays valid and keeps the address, and works once the sensor
+// answers again.
+TEST_F(Zr31Camera, ASecondCallThatFailsLeavesTheFirstClientInPlace) {
+  i2c_client* first = openSensor();  // held by the camera driver
+  ASSERT_NE(first, nullptr);
+  sim::kernel::detachI2cDevice(sim::Tq90raBoard::kI2cBus, sim::Zr31SensorModel::kAddress);
+  i2c_client* second = nullptr;
+  EXPECT_EQ(i2c_zr31camera_device_new(&second), -EREMOTEIO);
+  EXPECT_EQ(second, first);
+  int other = other_i2c_client_attach(sim::Tq90raBoard::kI2cBus, sim::Zr31SensorModel::kAddress, 0, 0, 0);
+  if (other == 0) other_i2c_client_detach();
+  ASSERT_EQ(other, -EBUSY) << "the first client still holds the sensor's address";
   sim::kernel::attachI2cDevice(sim::Tq90raBoard::kI2cBus, sim::Zr31SensorModel::kAddress,
                                std::shared_ptr<sim::Zr31SensorModel>(&io->sensor(), [](sim::Zr31SensorModel*) {}));
-  ASSERT_EQ(i2c_zr31camera_device_new(&client), 0);
-  sim::kernel::detachI2cDevice(sim::Tq90raBoard::kI2cBus, sim::Zr31SensorModel::kAddress);
-  EXPECT_EQ(i2c_zr31camera_device_new(&client), -ENXIO);
+  io->sensor().clearWrites();
+  EXPECT_EQ(command(ZR31CAMERA_CMD_SET_OPTIONS, 0, 0), 0) << "through the camera driver's client";
+  EXPECT_EQ(writes(), kStartUp + optionTable(0xc800, 0x0000));
 }
 
 }  // namespace

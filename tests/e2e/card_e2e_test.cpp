@@ -45,6 +45,19 @@ SimRun runSim(const std::string& board, const std::string& scenario, std::vector
   return run;
 }
 
+// Runs until the board's console holds the text (the program's own signal that it got that far),
+// then stops the run in order: no fixed duration that a slow machine could cut short.
+SimRun runSimUntil(const std::string& board, const std::string& scenario, std::vector<std::string> options,
+                   const std::string& text) {
+  std::vector<std::string> args = {"--speed", "20"};
+  args.insert(args.end(), options.begin(), options.end());
+  testing_board::SimRun r = testing_board::runSimUntil(simPath(), board, args, scenario, text);
+  SimRun run;
+  run.status = r.exitCode;
+  run.output = r.output;
+  return run;
+}
+
 int countOf(const std::string& text, const std::string& what) {
   int n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -115,24 +128,26 @@ class CardEndToEnd : public ::testing::Test {
 };
 
 TEST_F(CardEndToEnd, ABlankCardWithResetHeldIsFormattedFat16WithTheDefaults) {
-  SimRun run = runSim(board_, "0 hold reset\n3 release reset\n", {"--card-size", "2000", "--blank-card", "--duration", "10"});
+  SimRun run = runSimUntil(board_, "0 hold reset\n3 release reset\n", {"--card-size", "2000", "--blank-card"},
+                           "@@ END FORMAT SD");
   EXPECT_EQ(run.status, 0) << run.output;
   expectFormattedTree(16, run);
   EXPECT_EQ(cardFile("config/set.dat"), kDefaultSetDat);
 }
 
 TEST_F(CardEndToEnd, FourThousandMiBIsFormattedFat32) {
-  SimRun run = runSim(board_, "0 hold reset\n3 release reset\n", {"--card-size", "4000", "--blank-card", "--duration", "10"});
+  SimRun run = runSimUntil(board_, "0 hold reset\n3 release reset\n", {"--card-size", "4000", "--blank-card"},
+                           "@@ END FORMAT SD");
   EXPECT_EQ(run.status, 0) << run.output;
   expectFormattedTree(32, run);
 }
 
 TEST_F(CardEndToEnd, OneMillionSixHundredThousandKiBIsRefusedOneMoreStarts) {
-  SimRun small = runSim(board_, "", {"--card-size", "1600000K", "--duration", "5"});
+  SimRun small = runSimUntil(board_, "", {"--card-size", "1600000K"}, "failed to init()");
   EXPECT_NE(small.output.find("ERROR : SD Size is under 2GB : 1600000"), std::string::npos) << small.output;
   EXPECT_NE(small.output.find("failed to init()"), std::string::npos);
 
-  SimRun enough = runSim(board_, "", {"--card-size", "1600001K", "--duration", "5"});
+  SimRun enough = runSimUntil(board_, "", {"--card-size", "1600001K"}, "Start RECORD Loop");
   EXPECT_EQ(enough.output.find("SD Size is under 2GB"), std::string::npos) << enough.output;
   EXPECT_EQ(enough.output.find("failed to init()"), std::string::npos) << enough.output;
   expectCleanImage();
@@ -140,8 +155,8 @@ TEST_F(CardEndToEnd, OneMillionSixHundredThousandKiBIsRefusedOneMoreStarts) {
 
 TEST_F(CardEndToEnd, TheSettingsOnTheCardAreReadAtStart) {
   // The card's set.ini is read before the format and written back as set.dat after it.
-  SimRun run = runSim(board_, "0 settings RECMOD=1 TRGSET=1 PRERECTIME1=10 POSTRECTIME1=10\n0 hold reset\n3 release reset\n",
-                      {"--card-size", "2000", "--duration", "10"});
+  SimRun run = runSimUntil(board_, "0 settings RECMOD=1 TRGSET=1 PRERECTIME1=10 POSTRECTIME1=10\n0 hold reset\n3 release reset\n",
+                           {"--card-size", "2000"}, "@@ END FORMAT SD");
   EXPECT_EQ(run.status, 0) << run.output;
   std::string setDat = cardFile("config/set.dat");
   EXPECT_NE(setDat.find("RECMOD=1\nTRGSET=1\n"), std::string::npos) << setDat;
@@ -172,7 +187,7 @@ TEST_F(CardEndToEnd, APackageIsFlashedTheBoardRebootsOnceAndThenItIsAlreadyUpgra
   }
   fs::remove_all(work);
 
-  SimRun run = runSim(board_, "", {"--duration", "20"});
+  SimRun run = runSimUntil(board_, "", {}, "Already Upgraded");
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(countOf(run.output, "[sim] the board reboots"), 1) << run.output;
   EXPECT_EQ(countOf(run.output, "records out"), 2) << run.output;  // Image and fs, once each

@@ -67,6 +67,14 @@ class GsensorEndToEnd : public ::testing::Test {
     return r;
   }
 
+  // Runs until the program's console holds the text `count` times, then stops.
+  SimRun runUntil(const std::string& scenario, const std::string& text, int count) {
+    SimRun r = testing_board::runSimUntil(RECORDER_SIM_PATH, dir, {"--speed", "10", "--start", "2026-06-01 08:00:00"},
+                                          scenario, text, count);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    return r;
+  }
+
   std::vector<vdr::Recording> recordings() {
     std::string error;
     EXPECT_TRUE(card.extract(dir + "/card.img", &error)) << error;
@@ -166,7 +174,8 @@ TEST_F(GsensorEndToEnd, AShockDuringAWriteIsRecordedAsASuccessiveTriggerOnceTheW
 }
 
 TEST_F(GsensorEndToEnd, ASecondRecPressDuringAWriteBecomesASecondRecordingAfterTheFirstCloses) {
-  SimRun r = run("55 press rec\n58 press rec\n80 stop\n");
+  // Stopped once both pairs are closed, however late the recording thread gets there.
+  SimRun r = runUntil("55 press rec\n58 press rec\n", "SD write End", 2);
   std::vector<vdr::Recording> recs = recordings();
   ASSERT_EQ(recs.size(), 2u) << r.output;
   expectEventPair(recs[0], kButton);

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <fcntl.h>
 #include <set>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -153,6 +155,43 @@ TEST_F(Store, WriteWithoutAnOpenPairOrFrameFails) {
   EXPECT_EQ(mgr->pVideoStream[0].entry.length.get(), 65u);
 }
 
+// The recording thread abandons a pair after a failed write by closing its files and setting the
+// descriptors to 0; closing the store afterwards must not write the index header anywhere.
+TEST_F(Store, AnAbandonedPairGetsNoHeaderThroughDescriptorZero) {
+  auto mgr = open();
+  ASSERT_NE(mgr, nullptr);
+  std::string base;
+  {
+    ASSERT_EQ(dskWriteStart(mgr.get(), 0, static_cast<time_t>(testing_board::kStartSecond)), 0);
+    VIDEO_STREAM& vs = mgr->pVideoStream[0];
+    base = vs.basePath;
+    std::vector<uint8_t> buffer(sizeof(ENC_FRAME) + 200);
+    auto* f = reinterpret_cast<ENC_FRAME*>(buffer.data());
+    f->jpegSize.set(200);
+    vs.comment.length = 65;
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(dskWrite(mgr.get(), 0, f, buffer.data() + sizeof(ENC_FRAME)), 0);
+    close(vs.vddFd);
+    close(vs.vdxFd);
+    vs.vddFd = vs.vdxFd = 0;
+  }
+  // Descriptor 0 is the writing end of a pipe here, so that anything written to it is seen.
+  int pipeFds[2];
+  ASSERT_EQ(pipe2(pipeFds, O_NONBLOCK), 0);
+  int savedStdin = dup(0);
+  dup2(pipeFds[1], 0);
+  int result = dskWriteEnd(mgr.get(), 0);
+  dup2(savedStdin, 0);
+  close(savedStdin);
+  char got[64];
+  EXPECT_EQ(read(pipeFds[0], got, sizeof got), -1) << "nothing written to descriptor 0";
+  close(pipeFds[0]);
+  close(pipeFds[1]);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(mgr->pVideoStream[0].IdxHeader.dwFrameTotal.get(), 0u);
+  EXPECT_EQ(console.text().find("pVS->IdxHeader.dwFrameTotal(3)"), std::string::npos) << "no header write traced";
+  EXPECT_EQ(hostFileBytes(board.host(base + ".vdx")).size(), 3u * 66) << "the index stays as written";
+}
+
 TEST_F(Store, EntryCountIncludesDotEntries) {
   touch("a.vdd");
   touch("b.vdx");
@@ -210,6 +249,26 @@ TEST_F(Store, CheckOverwriteRemovesUntilThereIsRoomOrReportsFull) {
   EXPECT_EQ(CheckOverwrite("/mnt/log", "/mnt/log/ch1/event", 2, &run, OVERWRITE_QUOTA_K_EVENT), 0);
   EXPECT_EQ(names().count("0000000010,2011.01.01,00.00.00.vdd"), 1u);
   EXPECT_NE(console.text().find("Skip Overwrite by power off"), std::string::npos);
+}
+
+TEST_F(Store, OverwriteNeverRemovesThePairBeingWritten) {
+  std::atomic<int32_t> run{1};
+  card.setCapacityK(300 * 1024);
+  auto mgr = open();
+  ASSERT_NE(mgr, nullptr);
+  ASSERT_EQ(dskWriteStart(mgr.get(), 0, static_cast<time_t>(testing_board::kStartSecond)), 0);
+  std::string base = fs::path(mgr->pVideoStream[0].basePath).filename();
+  card.setReservedK(150 * 1024);  // short of space, and the open pair is the only recording
+  EXPECT_EQ(CheckOverwrite("/mnt/log", "/mnt/log/ch1/event", 2, &run, OVERWRITE_QUOTA_K_EVENT), OVERWRITE_CARD_FULL);
+  EXPECT_EQ(names(), (std::set<std::string>{base + ".vdd", base + ".vdx"}));
+  EXPECT_NE(console.text().find("is being written: kept"), std::string::npos);
+  // An older recording beside it goes; once closed, the pair may go too.
+  touch("0000000000,2011.03.05,14.07.09.vdd");  // invalid: kept
+  card.setReservedK(0);
+  ASSERT_EQ(dskWriteEnd(mgr.get(), 0), 0);
+  card.setReservedK(150 * 1024);
+  EXPECT_EQ(dskRemoveOldFile2("/mnt/log/ch1/event"), 0);
+  EXPECT_EQ(names(), (std::set<std::string>{"0000000000,2011.03.05,14.07.09.vdd"}));
 }
 
 TEST_F(Store, TooManyFilesIsShortOfSpace) {

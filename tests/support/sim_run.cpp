@@ -132,16 +132,22 @@ SimProcess::~SimProcess() {
   if (pid_ > 0) stop();
 }
 
-bool SimProcess::waitForConsole(const std::string& text, double seconds) {
+bool SimProcess::waitForConsole(const std::string& text, double seconds, int count) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  auto holds = [&] {
+    std::string console = run_.console();
+    int n = 0;
+    for (size_t at = console.find(text); at != std::string::npos && n < count; at = console.find(text, at + 1)) ++n;
+    return n >= count;
+  };
   while (std::chrono::steady_clock::now() < deadline) {
-    if (run_.console().find(text) != std::string::npos) return true;
+    if (holds()) return true;
     if (pid_ <= 0 || kill(pid_, 0) != 0) return false;
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {  // the run ended by itself
       run_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       pid_ = -1;
-      return run_.console().find(text) != std::string::npos;
+      return holds();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -158,6 +164,16 @@ SimRun SimProcess::stop() {
   }
   run_.output = readAll(run_.boardDir + ".output");
   return run_;
+}
+
+SimRun runSimUntil(const std::string& recorderSim, const std::string& boardDir, const std::vector<std::string>& args,
+                   const std::string& scenario, const std::string& text, int count, double seconds) {
+  SimProcess sim(recorderSim, boardDir, args, scenario);
+  bool reached = sim.started() && sim.waitForConsole(text, seconds, count);
+  SimRun run = sim.stop();
+  EXPECT_TRUE(reached) << "the board's console never held \"" << text << "\" " << count << " times\n" << run.output;
+  reportSanitizerFindings(run.output);
+  return run;
 }
 
 }  // namespace testing_board

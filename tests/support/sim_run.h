@@ -30,6 +30,13 @@ void reportSanitizerFindings(const std::string& output);
 SimRun runSim(const std::string& recorderSim, const std::string& boardDir, const std::vector<std::string>& args,
               const std::string& scenario = "");
 
+// Like runSim, but the run is stopped in order (as a scenario's "stop") only once the board's
+// console holds `text` `count` times: the program's own signal that it got that far, however
+// slowly the machine runs it. Fails the test when that does not happen within `seconds` of real
+// time.
+SimRun runSimUntil(const std::string& recorderSim, const std::string& boardDir, const std::vector<std::string>& args,
+                   const std::string& scenario, const std::string& text, int count = 1, double seconds = 300);
+
 // recorder-sim running in the background while a test acts on the board from outside (a PC
 // program on a pseudo-terminal); its output goes to DIR.output.
 class SimProcess {
@@ -41,8 +48,8 @@ class SimProcess {
   SimProcess& operator=(const SimProcess&) = delete;
 
   bool started() const { return pid_ > 0; }
-  // Waits (real time, at most `seconds`) until the board's console holds the text.
-  bool waitForConsole(const std::string& text, double seconds = 60);
+  // Waits (real time, at most `seconds`) until the board's console holds the text `count` times.
+  bool waitForConsole(const std::string& text, double seconds = 60, int count = 1);
   // Stops the run in order (SIGINT, as Ctrl-C) and gives what it left.
   SimRun stop();
 

@@ -64,6 +64,8 @@ void TestCard::setReservedK(uint64_t k) {
   fs_->reservedK = k;
 }
 
+sim::FileFaults& TestCard::faults() { return fs_->faults(); }
+
 const std::string& TestCard::dir() const { return fs_->dir; }
 
 std::string TestCard::channelDir(const std::string& kind) const { return fs_->dir + "/CH1/" + kind; }

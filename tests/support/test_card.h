@@ -8,6 +8,10 @@
 #include <memory>
 #include <string>
 
+namespace sim {
+class FileFaults;
+}
+
 namespace testing_board {
 
 class TestCard {
@@ -20,6 +24,8 @@ class TestCard {
   void setCapacityK(uint64_t k);
   // Reserves space as if other files filled it (KiB), on top of what the files take.
   void setReservedK(uint64_t k);
+  // The faults the card shows to the program's calls (platform/sim/file_faults.h).
+  sim::FileFaults& faults();
   // The PC directory that holds the card's files.
   const std::string& dir() const;
   // The PC path of a channel directory: "event" or "normal".

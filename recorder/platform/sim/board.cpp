@@ -201,7 +201,7 @@ bool isMounted(const std::string& target) {
   return board().mounts.count(normaliseBoardPath(target.c_str())) != 0;
 }
 
-bool rewritesByReplacing(const char* boardPath) {
+std::shared_ptr<Filesystem> filesystemOf(const char* boardPath) {
   std::string path = normaliseBoardPath(boardPath);
   BoardState& b = board();
   std::lock_guard<std::mutex> lock(b.mutex);
@@ -213,6 +213,11 @@ bool rewritesByReplacing(const char* boardPath) {
       bestLen = target.size();
     }
   }
+  return fs;
+}
+
+bool rewritesByReplacing(const char* boardPath) {
+  std::shared_ptr<Filesystem> fs = filesystemOf(boardPath);
   return fs && fs->rewritesByReplacing();
 }
 

@@ -12,6 +12,8 @@
 
 #include <functional>
 #include <memory>
+
+#include "platform/sim/file_faults.h"
 #include <string>
 #include <sys/statfs.h>
 #include <vector>
@@ -45,6 +47,11 @@ class Filesystem {
   // True when an existing file must not be truncated or reopened to append, but replaced by a
   // new file written in one go (the FUSE daemon that serves the card image mishandles both).
   virtual bool rewritesByReplacing() const { return false; }
+  // Faults injected into the calls on this file system's files and paths.
+  FileFaults& faults() { return faults_; }
+
+ private:
+  FileFaults faults_;
 };
 
 // A mount source: the device path ("/dev/sda1") or the name ("ramfs") the program mounts.
@@ -53,6 +60,8 @@ void removeMountSource(const std::string& source);
 int mountFs(const char* source, const char* target, const char* fstype, unsigned long flags);
 int umountFs(const char* target);
 bool isMounted(const std::string& target);
+// The mounted file system that holds a board path (none for the root file system).
+std::shared_ptr<Filesystem> filesystemOf(const char* boardPath);
 // True when the file system that holds a board path wants rewrites done by replacing the file.
 bool rewritesByReplacing(const char* boardPath);
 // statfs of a board path: the file system's own figures when it gives them.

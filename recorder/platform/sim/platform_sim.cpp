@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
+#include <unordered_map>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -25,6 +28,34 @@ T posixResult(T result) {
 }
 
 std::string host(const char* boardPath) { return sim::hostPath(boardPath); }
+
+// The open files of mounted file systems, so that the faults injected into a file system reach
+// the calls on its descriptors.
+struct OpenFiles {
+  std::mutex mutex;
+  std::unordered_map<int, std::shared_ptr<sim::Filesystem>> byFd;
+};
+
+OpenFiles& openFiles() {
+  static OpenFiles files;
+  return files;
+}
+
+std::shared_ptr<sim::Filesystem> filesystemOfFd(int fd) {
+  OpenFiles& f = openFiles();
+  std::lock_guard<std::mutex> lock(f.mutex);
+  auto it = f.byFd.find(fd);
+  return it == f.byFd.end() ? nullptr : it->second;
+}
+
+// -1 with errno set when the path's file system refuses the call; 0 to go on.
+int pathRefused(const char* path, bool modifying) {
+  std::shared_ptr<sim::Filesystem> fs = sim::filesystemOf(path);
+  int error = fs ? fs->faults().pathError(modifying) : 0;
+  if (error == 0) return 0;
+  errno = error;
+  return -1;
+}
 
 // On a file system that cannot truncate or extend an existing file, a rewrite removes the file
 // first; an append writes the old contents into a new file and goes on after them, all in the
@@ -60,12 +91,28 @@ int openReplacing(const std::string& path, int flags, mode_t mode) {
 
 int open(const char* path, int flags, mode_t mode) {
   if (sim::devfs::isDevicePath(path)) return sim::devfs::open(path, flags);
+  std::shared_ptr<sim::Filesystem> fs = sim::filesystemOf(path);
+  if (fs) {
+    int error = fs->faults().openError((flags & O_ACCMODE) != O_RDONLY || (flags & O_CREAT));
+    if (error != 0) {
+      errno = error;
+      return -1;
+    }
+  }
   std::string h = host(path);
+  int fd;
   if ((flags & (O_TRUNC | O_APPEND)) && (flags & O_ACCMODE) != O_RDONLY && sim::rewritesByReplacing(path) &&
       ::access(h.c_str(), F_OK) == 0) {
-    return openReplacing(h, flags, mode);
+    fd = openReplacing(h, flags, mode);
+  } else {
+    fd = ::open(h.c_str(), flags | O_CLOEXEC, mode);
   }
-  return ::open(h.c_str(), flags | O_CLOEXEC, mode);
+  if (fd >= 0 && fs) {
+    OpenFiles& f = openFiles();
+    std::lock_guard<std::mutex> lock(f.mutex);
+    f.byFd[fd] = fs;
+  }
+  return fd;
 }
 
 ssize_t read(int fd, void* buf, size_t count) {
@@ -75,12 +122,34 @@ ssize_t read(int fd, void* buf, size_t count) {
 
 ssize_t write(int fd, const void* buf, size_t count) {
   if (auto f = sim::devfs::file(fd)) return posixResult(f->write(buf, count));
-  return ::write(fd, buf, count);
+  std::shared_ptr<sim::Filesystem> fs = filesystemOfFd(fd);
+  if (!fs) return ::write(fd, buf, count);
+  ssize_t allowed = count == 0 ? 0 : fs->faults().writeAllowance(count);
+  if (allowed < 0) return posixResult(allowed);
+  ssize_t n = ::write(fd, buf, static_cast<size_t>(allowed));
+  if (n > 0) fs->faults().wrote(static_cast<size_t>(n));
+  return n;
 }
 
 int close(int fd) {
   if (sim::devfs::close(fd)) return 0;
-  return ::close(fd);
+  std::shared_ptr<sim::Filesystem> fs;
+  {
+    OpenFiles& f = openFiles();
+    std::lock_guard<std::mutex> lock(f.mutex);
+    auto it = f.byFd.find(fd);
+    if (it != f.byFd.end()) {
+      fs = it->second;
+      f.byFd.erase(it);
+    }
+  }
+  int error = fs ? fs->faults().callError(sim::FileFaults::Call::Close) : 0;
+  int result = ::close(fd);  // the descriptor is released whatever the file system says
+  if (error != 0) {
+    errno = error;
+    return -1;
+  }
+  return result;
 }
 
 off_t lseek(int fd, off_t offset, int whence) {
@@ -90,6 +159,13 @@ off_t lseek(int fd, off_t offset, int whence) {
 
 int fsync(int fd) {
   if (auto f = sim::devfs::file(fd)) return posixResult(f->fsync());
+  if (std::shared_ptr<sim::Filesystem> fs = filesystemOfFd(fd)) {
+    int error = fs->faults().callError(sim::FileFaults::Call::Fsync);
+    if (error != 0) {
+      errno = error;
+      return -1;
+    }
+  }
   return ::fsync(fd);
 }
 
@@ -120,6 +196,7 @@ FILE* fopen(const char* path, const char* mode) {
     errno = ENOENT;  // the program never streams a device file
     return nullptr;
   }
+  if (pathRefused(path, mode[0] != 'r' || strchr(mode, '+') != nullptr) != 0) return nullptr;
   std::string m = mode;
   m += 'e';  // close-on-exec: commands the board runs must not inherit the card's files
   std::string h = host(path);
@@ -140,10 +217,14 @@ int stat(const char* path, struct stat* st) {
     st->st_mode = S_IFCHR | 0600;
     return 0;
   }
+  if (pathRefused(path, false) != 0) return -1;
   return ::stat(host(path).c_str(), st);
 }
 
-int statfs(const char* path, struct statfs* st) { return posixResult(sim::statfsPath(path, st)); }
+int statfs(const char* path, struct statfs* st) {
+  if (pathRefused(path, false) != 0) return -1;
+  return posixResult(sim::statfsPath(path, st));
+}
 
 int access(const char* path, int mode) {
   if (sim::devfs::isDevicePath(path)) {
@@ -151,18 +232,30 @@ int access(const char* path, int mode) {
     errno = ENOENT;
     return -1;
   }
+  if (pathRefused(path, (mode & W_OK) != 0) != 0) return -1;
   return ::access(host(path).c_str(), mode);
 }
 
-int mkdir(const char* path, mode_t mode) { return ::mkdir(host(path).c_str(), mode); }
-int remove(const char* path) { return ::remove(host(path).c_str()); }
+int mkdir(const char* path, mode_t mode) {
+  if (pathRefused(path, true) != 0) return -1;
+  return ::mkdir(host(path).c_str(), mode);
+}
+
+int remove(const char* path) {
+  if (pathRefused(path, true) != 0) return -1;
+  return ::remove(host(path).c_str());
+}
 
 int scandir(const char* dir, struct dirent*** namelist, int (*filter)(const struct dirent*),
             int (*compar)(const struct dirent**, const struct dirent**)) {
+  if (pathRefused(dir, false) != 0) return -1;
   return ::scandir(host(dir).c_str(), namelist, filter, compar);
 }
 
-DIR* opendir(const char* path) { return ::opendir(host(path).c_str()); }
+DIR* opendir(const char* path) {
+  if (pathRefused(path, false) != 0) return nullptr;
+  return ::opendir(host(path).c_str());
+}
 
 int gettimeofday(struct timeval* tv) {
   int64_t ns = sim::Clock::system();

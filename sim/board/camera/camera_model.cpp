@@ -260,6 +260,7 @@ long CameraDevice::ioctl(unsigned long request, uintptr_t arg) {
       return 0;
     case CAM_JPEG_GET_INDEX: {
       if (arg == 0) return -EFAULT;
+      if (encoderFailed_) return -EIO;
       captureDue();
       ENC_INDEX index{0, 0};
       if (!frames_.empty()) {
@@ -300,6 +301,11 @@ size_t CameraDevice::framesInRing() const {
 bool CameraDevice::started() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return started_;
+}
+
+void CameraDevice::failEncoder(bool failed) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  encoderFailed_ = failed;
 }
 CAM_CONDITION CameraDevice::condition() const {
   std::lock_guard<std::mutex> lock(mutex_);

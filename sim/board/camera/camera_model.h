@@ -80,6 +80,8 @@ class CameraDevice : public DeviceNode, public std::enable_shared_from_this<Came
   uint64_t droppedFrames() const;
   size_t framesInRing() const;
   bool started() const;
+  // An encoder that has stopped: no frame is captured and every index request fails (EIO).
+  void failEncoder(bool failed);
   CAM_CONDITION condition() const;
   // The model's own (writable) view of the ring, for tests that check a frame stays unchanged.
   const uint8_t* ringForTests() const { return ring_; }
@@ -108,6 +110,7 @@ class CameraDevice : public DeviceNode, public std::enable_shared_from_this<Came
   uint8_t* ring_ = nullptr;
   bool open_ = false;
   bool started_ = false;
+  bool encoderFailed_ = false;
   CAM_CONDITION condition_{};
   std::vector<RegisterWrite> registerWrites_;
   std::deque<Slot> frames_;  // capture order, oldest first

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <linux/magic.h>
+#include <unistd.h>
 
 #include "board/host_tools.h"
 #include "board/timeline.h"
@@ -87,6 +88,86 @@ int CardFilesystem::statfs(struct statfs* st) {
   return 1;
 }
 
+std::string cardFaultsPath(const std::string& boardDir) { return boardDir + "/card.faults"; }
+
+bool cardFaultAction(const std::vector<std::string>& words, FileFaults* apply) {
+  if (words.size() < 2) return false;
+  auto number = [](const std::string& text, int64_t* out) {
+    char* end = nullptr;
+    long long v = strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || v < 0) return false;
+    *out = v;
+    return true;
+  };
+  const std::string& what = words[1];
+  if (what == "fail" && words.size() >= 3) {
+    FileFaults::Call call;
+    if (words[2] == "write") call = FileFaults::Call::Write;
+    else if (words[2] == "fsync") call = FileFaults::Call::Fsync;
+    else if (words[2] == "close") call = FileFaults::Call::Close;
+    else return false;
+    int64_t after = 0;
+    int error = EIO;
+    for (size_t i = 3; i < words.size(); ++i) {
+      if (words[i] == "after" && i + 1 < words.size()) {
+        if (!number(words[++i], &after)) return false;
+      } else if (words[i] == "eio") {
+        error = EIO;
+      } else if (words[i] == "enospc") {
+        error = ENOSPC;
+      } else if (words[i] == "erofs") {
+        error = EROFS;
+      } else {
+        return false;
+      }
+    }
+    if (apply) apply->failAfter(call, static_cast<int>(after), error);
+    return true;
+  }
+  if (what == "full" && (words.size() == 2 || (words.size() == 4 && words[2] == "after"))) {
+    int64_t bytes = 0;
+    if (words.size() == 4 && !number(words[3], &bytes)) return false;
+    if (apply) apply->noSpaceAfter(static_cast<uint64_t>(bytes));
+    return true;
+  }
+  if (what == "readonly" && words.size() == 2) {
+    if (apply) apply->setReadOnly(true);
+    return true;
+  }
+  if (what == "remove" && words.size() == 2) {
+    if (apply) apply->setRemoved(true);
+    return true;
+  }
+  if (what == "cut" && words.size() == 4 && words[2] == "after-writes") {
+    int64_t writes = 0;
+    if (!number(words[3], &writes) || writes < 1) return false;
+    if (apply) {
+      apply->cutPowerAfterWrites(writes, [writes] {
+        TimelineEvent("power-cut").add("at", "card write").add("write", writes).emit();
+        boardNote("card: power cut after card write %lld", static_cast<long long>(writes));
+        _exit(kPowerCutExitCode);  // nothing more reaches the card
+      });
+    }
+    return true;
+  }
+  if (what == "faults" && words.size() == 3 && words[2] == "clear") {
+    if (apply) apply->clear();
+    return true;
+  }
+  return false;
+}
+
+bool CardModel::act(const std::vector<std::string>& words) {
+  if (!fs_) {
+    boardNote("card: the slot is empty; %s has no effect", words.size() > 1 ? words[1].c_str() : "the action");
+    return true;
+  }
+  if (!cardFaultAction(words, &fs_->faults())) return false;
+  TimelineEvent("card-fault").add("faults", fs_->faults().describe()).emit();
+  boardNote("card: %s", fs_->faults().describe().c_str());
+  return true;
+}
+
 int UnmountableFilesystem::mount(const std::string&, unsigned long, std::string*) { return -EINVAL; }
 int UnmountableFilesystem::umount() { return -EINVAL; }
 
@@ -104,6 +185,14 @@ void CardModel::boot(const BoardConfig& config) {
   } else {
     addMountSource("/dev/sda", fs_);
   }
+  // Faults the runner armed for this boot, before the program starts.
+  std::ifstream faults(cardFaultsPath(boardDir_));
+  for (std::string line; std::getline(faults, line);) {
+    if (!line.empty()) act(splitCommandLine(line.c_str()));
+  }
+  faults.close();
+  std::error_code ec;
+  fs::remove(cardFaultsPath(boardDir_), ec);
   auto formatter = [this](const std::vector<std::string>& argv) { return format(argv); };
   addCommand("mkdosfs", formatter);
   addCommand("mkfs.vfat", formatter);

@@ -42,9 +42,20 @@ class UnmountableFilesystem : public Filesystem {
   int umount() override;
 };
 
+// The card's faults as scenario words (after "card"): "fail write|fsync|close [after N]
+// [eio|enospc|erofs]", "full [after BYTES]", "readonly", "remove", "cut after-writes N",
+// "faults clear". True when the words make one; `apply`, when given, arms it.
+bool cardFaultAction(const std::vector<std::string>& words, FileFaults* apply);
+// The file in the board directory that holds fault lines for the next boot (armed before the
+// program starts, then removed).
+std::string cardFaultsPath(const std::string& boardDir);
+
 class CardModel : public BoardModel {
  public:
   const char* name() const override { return "card"; }
+  // Live card faults forwarded by recorder-sim while the board runs.
+  std::vector<std::string> actions() const override { return {"card"}; }
+  bool act(const std::vector<std::string>& words) override;
   void boot(const BoardConfig& config) override;
 
   // The board's "mkdosfs [options] DEVICE" (exposed for tests).

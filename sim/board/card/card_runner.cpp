@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "board/card/card_fill.h"
+#include "board/card/card_model.h"
 #include "board/card/card_store.h"
 #include "board/card/fat_image.h"
 #include "board/card/settings_feedback.h"
@@ -160,7 +162,20 @@ bool CardRunnerExtension::act(RunnerContext& ctx, const std::vector<std::string>
     }
     if (values.empty()) return false;
     change = [this, values](RunnerContext& c) { writeSettings(c, values); };
+  } else if (words.size() >= 2 && words[1] != "remove" && cardFaultAction(words, nullptr)) {
+    // A fault of the card: at once on a running board, else armed for its next boot.
+    std::string line;
+    for (const std::string& w : words) line += (line.empty() ? "" : " ") + w;
+    if (ctx.boardRunning && ctx.sendToBoard) {
+      ctx.sendToBoard(line);
+    } else {
+      std::ofstream(cardFaultsPath(ctx.boardDir), std::ios::app) << line << "\n";
+      ctx.note("%s: armed for the next boot", line.c_str());
+    }
+    return true;
   } else if (words.size() == 2 && words[1] == "remove") {
+    // Pulled out of a running board: every call on it fails from now on.
+    if (ctx.boardRunning && ctx.sendToBoard) ctx.sendToBoard("card remove");
     change = [this](RunnerContext& c) {
       state_.present = false;
       saveCardState(c.boardDir, state_);

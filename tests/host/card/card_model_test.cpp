@@ -11,6 +11,7 @@
 #include "board/card/card_store.h"
 #include "board/host_tools.h"
 #include "card_fixture.h"
+#include "core/sd_card.h"
 #include "platform/platform.h"
 #include "support/host_files.h"
 
@@ -122,6 +123,29 @@ TEST_P(CardModelTest, ARefusedFormatKeepsTheOldFileSystem) {
   ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
   EXPECT_EQ(plat::access("/mnt/log/kept", F_OK), 0);
   EXPECT_EQ(plat::umount("/mnt/log"), 0);
+}
+
+// The program's own format on the real formatter: the card sizes just either side of what FAT16
+// with 32 KiB clusters can hold both end up with a file system that mounts.
+TEST_P(CardModelTest, TheProgramsFormatFitsCardsEitherSideOfTheFat16Limit) {
+  for (uint64_t sizeK : {uint64_t{2097143}, uint64_t{2097144}, uint64_t{2162688}, uint64_t{2999999}}) {
+    CardBoard card(sizeK, false, false, GetParam());
+    card.bootModels();
+    // The partition list of this card alone (the board directory's list may hold an earlier one).
+    card.board().writeFile("/proc/partitions",
+                           "major minor  #blocks  name\n\n 179 0 " + std::to_string(sizeK) + " mmcblk0\n");
+    ASSERT_EQ(FormatSD(), 0);
+    sim::FatInfo fat = sim::readFatInfo(card.image());
+    ASSERT_TRUE(fat.formatted) << sizeK;
+    EXPECT_EQ(fat.fatBits, sizeK <= 2097143 ? 16 : 32) << sizeK;
+    EXPECT_EQ(fat.clusterBytes, sizeK > 2097143 && sizeK < 2162688 ? 16384u : 32768u) << sizeK;
+    ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0) << sizeK;
+    ASSERT_EQ(plat::mkdir("/mnt/log/CH1", 0744), 0);
+    ASSERT_EQ(plat::umount("/mnt/log"), 0);
+    EXPECT_EQ(sim::runTool({sim::findTool("fsck.fat"), "-n", card.image()}), 0) << sizeK;
+    ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+    EXPECT_EQ(plat::umount("/mnt/log"), 0);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, CardModelTest, ::testing::ValuesIn(card_test::backendsHere()),

@@ -226,10 +226,11 @@ TEST(CameraSensor, OpenSettingsAndRegisterWritesReachTheSensorThroughItsModule) 
   EXPECT_EQ(camera->registerWrites().size(), 1u);
   plat::close(fd);
 
-  // A camera whose sensor does not answer cannot be opened.
+  // A camera whose sensor does not answer cannot be opened (its client stays, its start-up
+  // table is not acknowledged).
   sim::kernel::detachI2cDevice(sim::Tq90raBoard::kI2cBus, sim::Zr31SensorModel::kAddress);
   EXPECT_EQ(plat::open(CAM_DEVICE, O_RDWR), -1);
-  EXPECT_EQ(errno, ENXIO);
+  EXPECT_EQ(errno, EREMOTEIO);
 }
 
 TEST(CameraPicture, PaddingReachesTheTargetAndKeepsAValidPicture) {

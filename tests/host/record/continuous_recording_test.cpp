@@ -153,5 +153,66 @@ TEST(ContinuousRecording, CardFullReportedDuringARecordingStopsItAtTheNextRollov
   EXPECT_EQ(h.count(MSG_WRITE_END), 1);
 }
 
+// A trigger just after the capacitor message: the frames held in the driver since the start are
+// still being written as it arrives. Those of the ten seconds before it stay continuous frames
+// without a trigger type; the period's marking starts at the trigger's own second.
+TEST(ContinuousRecording, HeldFramesBeforeATriggerStayContinuousWhileTheyDrain) {
+  RecordHarness h(RECINGMODE_CONTINUOUS);
+  lightSettings(h.config());
+  h.start();
+  h.run(25);  // nothing written yet: the frames wait in the driver
+  ASSERT_TRUE(h.pairs("normal").empty());
+  h.capacitorCharged();
+  auto [t, us] = h.trigger(TRIGGER_GSENSOR);
+  (void)us;
+  h.run(12);
+  h.stop();
+  auto pairs = h.pairs("normal");
+  ASSERT_EQ(pairs.size(), 1u);
+  const Pair& p = pairs[0];
+  ASSERT_FALSE(p.entries.empty());
+  ASSERT_LE(p.second(0), static_cast<time_t>(t) - 10) << "the held frames reach back before the trigger";
+  int before = 0, during = 0;
+  for (size_t i = 0; i < p.entries.size(); ++i) {
+    time_t s = p.second(i);
+    uint8_t kind = p.entries[i].kind;
+    uint32_t type = p.entries[i].triggerType.get();
+    if (s < static_cast<time_t>(t)) {
+      EXPECT_EQ(kind, 1) << "frame of T" << s - static_cast<time_t>(t);
+      EXPECT_EQ(type, 0u) << "frame of T" << s - static_cast<time_t>(t);
+      if (s >= static_cast<time_t>(t) - 10) ++before;
+    } else if (s > static_cast<time_t>(t) && s < static_cast<time_t>(t) + 5) {
+      EXPECT_EQ(kind, 3);
+      EXPECT_EQ(type, static_cast<uint32_t>(TRIGGER_GSENSOR));
+      ++during;
+    } else if (s >= static_cast<time_t>(t) + 5) {
+      EXPECT_EQ(kind, 1);
+      EXPECT_EQ(type, 0u);
+    }
+  }
+  EXPECT_EQ(before, 50) << "ten seconds of five frames";
+  EXPECT_EQ(during, 20);
+}
+
+// Full reported while nothing is being written (the capacitor not yet charged): the flag that
+// keeps a power loss waiting for the end of a write is cleared, as nothing will be written.
+TEST(ContinuousRecording, CardFullWithNoPairOpenClearsTheWritingFlag) {
+  RecordHarness h(RECINGMODE_CONTINUOUS);
+  lightSettings(h.config());
+  h.start();
+  h.run(8);
+  ASSERT_EQ(gWritingSD.load(), 1) << "continuous recording is writing from the start";
+  MsgRecord full = MsgMake(PIPE_RECORD, MOD_CORE, MSG_SD_FULL);
+  MsgSend(&full, MSG_LENGTH);
+  h.run(2);
+  EXPECT_EQ(h.lastPattern(), BZLED_FULL);
+  EXPECT_EQ(gWritingSD.load(), 0);
+  h.capacitorCharged();
+  h.run(3);
+  EXPECT_TRUE(h.pairs("normal").empty());
+  EXPECT_EQ(gWritingSD.load(), 0);
+  h.stop();
+}
+
 }  // namespace
 }  // namespace record_test
