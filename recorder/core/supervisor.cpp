@@ -132,6 +132,10 @@ void setGpsTime(const MsgRecord& m) {
   for (int attempt = 0; attempt < kClockWriteAttempts; ++attempt) {
     if (RtcSetTime(static_cast<time_t>(m.word[MSG_W_P0])) == 0) break;
   }
+  // The board's own clock follows as well: it was set from the clock chip at start, and what is
+  // stamped on recordings and logs from now on must be the receiver's time, not the old one.
+  struct timeval tv = {static_cast<time_t>(m.word[MSG_W_P0]), 0};
+  if (plat::settimeofday(&tv) != 0) TRACE(TAG, "Failed to settimeofday()");
 }
 
 }  // namespace
