@@ -4,6 +4,7 @@
 
 #include "core/trace.h"
 #include "gps/furuno_codec.h"
+#include "gps/nmea_codec.h"
 #include "gps/ubx_codec.h"
 
 #define TAG "GPSMGR___"
@@ -12,7 +13,7 @@
 const GpsProtocolRow Manager[GPS_PROTOCOL_COUNT] = {
     {GPS_PROTO_UBX, 0, "UBX", UbxInit, UbxDecode, nullptr, nullptr, UbxProbe, UbxConfig},
     {GPS_PROTO_FURUNO, 0, "FURUNO", FurunoInit, FurunoDecode, FurunoEncode, nullptr, FurunoProbe, FurunoConfig},
-    {GPS_PROTO_NMEA, 0, "NMEA", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {GPS_PROTO_NMEA, 0, "NMEA", NmeaInit, NmeaDecode, NmeaEncode, NmeaSetSpeedUnit, nullptr, nullptr},
     {GPS_PROTO_GARMIN, 0, "GARMIN", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
