@@ -4,6 +4,7 @@
 
 #include "fake_port.h"
 #include "gps/furuno_codec.h"
+#include "gps/nmea_codec.h"
 #include "gps/ubx_codec.h"
 #include "support/test_board.h"
 
@@ -104,4 +105,13 @@ TEST_F(GpsManager, EncodeGivesOneWhenTheEncoderWroteSomething) {
   EXPECT_EQ(MgrEncode(&ctx, out, sizeof out, wrong), 0);
   EXPECT_EQ(MgrInit(&ctx, nullptr, 0, 0), 1);
   EXPECT_EQ(MgrEncode(&ctx, out, sizeof out, request), 0);  // UBX has no encoder
+}
+
+TEST_F(GpsManager, SpeedUnitFiveIsStoredAndHandedOnAsOne) {
+  EXPECT_EQ(MgrInit(&ctx, nullptr, 2, 0), 0);  // the NMEA decoder's start gives 0
+  EXPECT_EQ(MgrSetSpeedUnit(&ctx, 5), 0);
+  EXPECT_EQ(ctx.speedUnit, 1);
+  EXPECT_EQ(NmeaDecoder().SpeedUnit, 1);
+  EXPECT_EQ(MgrSetSpeedUnit(&ctx, 0), 0);
+  EXPECT_EQ(NmeaDecoder().SpeedUnit, 0);
 }
