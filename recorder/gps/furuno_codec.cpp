@@ -228,11 +228,19 @@ int FurunoProbe(int port, ComReadFn read, ComWriteFn write) {
   int n = read(port, buffer, static_cast<int>(sizeof buffer));
   if (n <= 0) return 0;
   restart();
+  // A read gives what the port has so far, often a few bytes of a burst: the block is read on
+  // until it holds the frames asked for, the port falls silent for a read's time, or a block's
+  // worth of bytes has been looked at.
   int found = 0;
-  for (int i = 0; i < n; ++i) {
-    if (step(buffer[i], nullptr, 0).complete && ++found >= kProbeFrames) return 1;
+  for (int total = 0;;) {
+    for (int i = 0; i < n; ++i) {
+      if (step(buffer[i], nullptr, 0).complete && ++found >= kProbeFrames) return 1;
+    }
+    total += n;
+    if (total >= static_cast<int>(kFrameBufferSize)) return 0;
+    n = read(port, buffer, static_cast<int>(kFrameBufferSize) - total);
+    if (n <= 0) return 0;
   }
-  return 0;
 }
 
 int FurunoConfig(int port, ComReadFn read, ComWriteFn write) {

@@ -22,7 +22,8 @@ extern const uint8_t kCmdA3[5];
 extern const uint8_t kCmdA2[19];
 
 // Valid frames a probe asks for in the block it reads before it takes the receiver for a Furuno
-// one (runs of u-blox binary output pass the frame test now and then, but not twice).
+// one (runs of u-blox binary output pass the frame test now and then, but not twice). The block
+// is read until it holds them, the port is silent for a read's time, or it reaches 4096 bytes.
 constexpr int kProbeFrames = 2;
 
 }  // namespace frn

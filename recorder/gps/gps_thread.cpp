@@ -33,7 +33,9 @@ void clockRule(State& s, const GpsTime& t, const struct timeval& now, sem_t* wak
   if (!t.valid || s.clockSet || gSDFailed.load() || !t.mayClock) return;
   long long off = static_cast<long long>(t.seconds) - static_cast<long long>(now.tv_sec);
   if (off < kClockTolerance && off > -kClockTolerance) return;  // within 2 s: checked again next time
-  if (SendMsgSetGPSTime(PIPE_CORE, static_cast<uint32_t>(t.seconds)) != 0) TRACE(TAG, "failed to SendMsgSetGPSTime");
+  if (SendMsgSetGPSTimeAt(PIPE_CORE, static_cast<uint32_t>(t.seconds), &now) != 0) {
+    TRACE(TAG, "failed to SendMsgSetGPSTime");
+  }
   if (post_wake(wake) != 0) TRACE(TAG, "Fail to sem post.");
   s.clockSet = true;
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fake_port.h"
 #include "support/test_board.h"
 
@@ -156,12 +158,24 @@ TEST_F(FurunoCodec, SatelliteCountAbove32StoresNothing) {
 
 TEST_F(FurunoCodec, ProbeWantsTwoValidFramesInOneBlockAndStartsFresh) {
   Bytes t = timeFrame();
-  port.reads = {Bytes(t.begin(), t.begin() + 6), Bytes(t.begin() + 6, t.end()), t, cat({t, qualityFrame()})};
-  EXPECT_EQ(FurunoProbe(1, FakePort::read, FakePort::write), 0);  // half a frame
+  // An empty block is a read that gave nothing for a second.
+  port.reads = {Bytes(t.begin(), t.begin() + 6), {}, Bytes(t.begin() + 6, t.end()), {}, t, {}, cat({t, qualityFrame()})};
+  EXPECT_EQ(FurunoProbe(1, FakePort::read, FakePort::write), 0);  // half a frame, then silence
   EXPECT_EQ(FurunoProbe(1, FakePort::read, FakePort::write), 0);  // the other half alone is no frame
   EXPECT_EQ(FurunoProbe(1, FakePort::read, FakePort::write), 0);  // one frame is not enough
   EXPECT_EQ(FurunoProbe(1, FakePort::read, FakePort::write), 1);
   EXPECT_EQ(FurunoProbe(1, FakePort::read, FakePort::write), 0);  // silence
+  // A burst that comes a few bytes per read is read on until its frames are complete.
+  Bytes burst = cat({t, qualityFrame()});
+  for (size_t i = 0; i < burst.size(); i += 8) port.reads.push_back(Bytes(burst.begin() + i, burst.begin() + std::min(i + 8, burst.size())));
+  port.readCalls = 0;
+  EXPECT_EQ(FurunoProbe(1, FakePort::read, FakePort::write), 1);
+  EXPECT_EQ(port.readCalls, static_cast<int>((burst.size() + 7) / 8));
+  // Endless bytes without frames: the probe gives up after a block's worth.
+  port.reads.clear();
+  for (int i = 0; i < 100; ++i) port.reads.push_back(Bytes(100, 0x55));
+  EXPECT_EQ(FurunoProbe(1, FakePort::read, FakePort::write), 0);
+  EXPECT_LE(port.reads.size(), 100u - 40u);
   EXPECT_TRUE(port.writes.empty());
 }
 
