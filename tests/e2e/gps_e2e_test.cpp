@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "board/host_tools.h"
 #include "prepared_card.h"
 #include "support/sim_run.h"
 
@@ -111,6 +112,51 @@ class GpsE2E : public PreparedCardE2E {
     }
     return valid;
   }
+
+  // vdrtool's GPX is read by gpsbabel and its points lie on the road; its subtitles are
+  // accepted by ffprobe; ls shows where the recording starts.
+  void expectExportsForMapsAndPlayers(int validFrames) {
+    std::string out;
+    ASSERT_EQ(sim::runTool({VDRTOOL_PATH, "ls", cardFiles()}, &out), 0) << out;
+    EXPECT_NE(out.find("position"), std::string::npos) << out;
+    EXPECT_NE(out.find("35.00000N 139.0"), std::string::npos) << out;
+
+    std::string gpx = dir + ".gpx", csv = dir + ".csv", srt = dir + ".srt.d";
+    ASSERT_EQ(sim::runTool({VDRTOOL_PATH, "export", cardFiles(), "--gpx", gpx}, &out), 0) << out;
+    ASSERT_EQ(sim::runTool({"gpsbabel", "-t", "-i", "gpx", "-f", gpx, "-o", "unicsv", "-F", csv}, &out), 0) << out;
+    EXPECT_EQ(out, "") << "gpsbabel complains";
+    std::ifstream in(csv);
+    std::string header, line;
+    std::getline(in, header);
+    int points = 0;
+    while (std::getline(in, line)) {
+      double lat = 0, lon = 0;
+      ASSERT_EQ(sscanf(line.c_str(), "%*d,%lf,%lf", &lat, &lon), 2) << header << "\n" << line;
+      EXPECT_NEAR(lat, kRoadLat, 2e-5);
+      EXPECT_GE(lon, kRoadLon0 - 1e-5);
+      EXPECT_LE(lon, kRoadLon1 + 1e-5);
+      ++points;
+    }
+    EXPECT_NEAR(points, validFrames / 10, 2) << "a point a second";
+
+    ASSERT_EQ(sim::runTool({VDRTOOL_PATH, "export", cardFiles(), "--srt", srt}, &out), 0) << out;
+    std::string file;
+    for (const auto& e : std::filesystem::directory_iterator(srt)) file = e.path().string();
+    ASSERT_FALSE(file.empty());
+    ASSERT_EQ(sim::runTool({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0", file},
+                           &out),
+              0)
+        << out;
+    EXPECT_EQ(out, "subrip\n");
+    std::ifstream subs(file);
+    std::string all((std::istreambuf_iterator<char>(subs)), std::istreambuf_iterator<char>());
+    EXPECT_NE(all.find("1\n00:00:00,000 --> 00:00:01,"), std::string::npos) << all.substr(0, 200);
+    EXPECT_NE(all.find(" km/h  35.00000N 139.0"), std::string::npos);
+    EXPECT_NE(all.find("no position"), std::string::npos) << "the seconds after the fix was lost";
+    std::filesystem::remove(gpx);
+    std::filesystem::remove(csv);
+    std::filesystem::remove_all(srt);
+  }
 };
 
 TEST_F(GpsE2E, UbloxIsConfiguredDetectedSetsTheClockOnceAndRecordingsCarryTheRoad) {
@@ -180,6 +226,8 @@ TEST_F(GpsE2E, UbloxIsConfiguredDetectedSetsTheClockOnceAndRecordingsCarryTheRoa
   const vdr::Frame& last = frames.back();
   EXPECT_EQ(last.entry.gpsValid, 0);
   EXPECT_EQ(last.comment.gpsValid, 0);
+
+  expectExportsForMapsAndPlayers(valid);
 }
 
 TEST_F(GpsE2E, APowerDipConfiguresAndProbesTheReceiverAgainBeforeReading) {

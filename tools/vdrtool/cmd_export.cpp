@@ -11,7 +11,8 @@ const ExportFormat kExportFormats[] = {
     {"--jpeg", "DIR", "one JPEG file per frame, named after its recording and frame number", exportJpeg},
     {"--mjpeg", "FILE", "every frame's JPEG one after the other (a raw MJPEG stream)", exportMjpeg},
     {"--csv", "FILE", "one row per frame: time, kind, trigger, G values, position", exportCsv},
-    {"--gpx", "FILE", "the positions of every recording as GPX tracks", exportGpx},
+    {"--gpx", "FILE", "the positions of every recording as GPX tracks, a point a second", exportGpx},
+    {"--srt", "DIR", "one subtitle file per recording: time, speed and position, a subtitle a second", exportSrt},
 };
 const size_t kExportFormatCount = sizeof kExportFormats / sizeof kExportFormats[0];
 

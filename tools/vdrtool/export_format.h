@@ -26,5 +26,6 @@ int exportJpeg(const std::vector<std::string>& bases, const std::string& dir);
 int exportMjpeg(const std::vector<std::string>& bases, const std::string& file);
 int exportCsv(const std::vector<std::string>& bases, const std::string& file);
 int exportGpx(const std::vector<std::string>& bases, const std::string& file);
+int exportSrt(const std::vector<std::string>& bases, const std::string& dir);
 
 }  // namespace vdr
