@@ -223,3 +223,30 @@ TEST_F(GpsThreadRecord, PowerDipAsksForANewSetUpOfTheSameReceiver) {
   MsgRecord* r;
   EXPECT_NE(MsgRecv(&r, PIPE_GPS), 0);
 }
+
+TEST(GpsDebugDump, SatelliteLinesStopAtTheSlotWhateverNumChSays) {
+  GpsFixRecord r{};
+  uint8_t* slot = r.bytes + ubxfix::kSvinfo;
+  slot[0] = 0xB5;
+  slot[1] = 0x62;
+  slot[2] = 0x01;
+  slot[3] = 0x30;
+  le::put16(slot + 4, 8 + 12 * 255);  // the frame was longer than its slot
+  slot[6 + 4] = 255;                  // numCh
+  slot[6 + 8 + 5] = static_cast<uint8_t>(-7);  // the first channel's elevation
+  testing_board::ConsoleCapture console;
+  DbgGPSData(&r, GPS_PROTO_UBX);
+  std::string text = console.text();
+  size_t sats = 0;
+  for (size_t at = text.find(": Sat "); at != std::string::npos; at = text.find(": Sat ", at + 1)) ++sats;
+  EXPECT_EQ(sats, 32u);
+  EXPECT_NE(text.find(": Sat 0, 0, 0, 0, 0, -7, 0, 0"), std::string::npos) << text.substr(0, 600);
+  EXPECT_NE(text.find("NAV_SVINFO : B5 62, 01 30, 3068, "), std::string::npos);
+  // A Furuno record: one line of its decoded fields.
+  GpsFixRecord f{};
+  furuno(f).posId = 0xE0;
+  furuno(f).latitude.set(-355000000);
+  testing_board::ConsoleCapture console2;
+  DbgGPSData(&f, GPS_PROTO_FURUNO);
+  EXPECT_NE(console2.text().find("E0, 0, 0, -355000000, 0, 0, 0, 0, 0"), std::string::npos) << console2.text();
+}
