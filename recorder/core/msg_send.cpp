@@ -71,8 +71,16 @@ int SendMsgWriteEndToCore(uint32_t sender) {
 }
 
 int SendMsgSetGPSTime(uint32_t destination, uint32_t clockSeconds) {
+  return SendMsgSetGPSTimeAt(destination, clockSeconds, nullptr);
+}
+
+int SendMsgSetGPSTimeAt(uint32_t destination, uint32_t clockSeconds, const struct timeval* takenAt) {
   MsgRecord r = MsgMake(destination, MOD_GPS, MSG_SET_GPS_TIME);
   r.word[MSG_W_P0] = clockSeconds;
+  if (takenAt) {
+    r.word[MSG_W_P3] = static_cast<uint32_t>(takenAt->tv_sec);
+    r.word[MSG_W_P4] = static_cast<uint32_t>(takenAt->tv_usec);
+  }
   if (send(r) != 0) {
     TRACE("GPS_____", "failed to MsgSend()");
     return -1;

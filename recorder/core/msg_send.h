@@ -15,6 +15,9 @@ int SendMsgSuperCapCharged(uint32_t destination);
 int SendMsgTriggerToCore(uint32_t sender, const struct timeval* time);
 int SendMsgWriteEndToCore(uint32_t sender);
 int SendMsgSetGPSTime(uint32_t destination, uint32_t clockSeconds);
+// The same with the board's time of day at which the GPS time was current in words 8 and 9, so
+// that the supervisor can carry the GPS time forward over the time the message took.
+int SendMsgSetGPSTimeAt(uint32_t destination, uint32_t clockSeconds, const struct timeval* takenAt);
 int SendMsgGPSData(uint32_t destination, int32_t protocol, uint32_t seconds, uint32_t microseconds,
                    const void* fixRecord);
 int SendMsgGValues(uint32_t destination, int16_t x, int16_t y, int16_t z, const struct timeval* time);

@@ -127,10 +127,32 @@ void superCapCharged() {
   if (SendMsgSuperCapCharged(PIPE_LOG) != 0) TRACE(TAG, "failed to SendMsgSuperCapCharged()");
 }
 
+// The GPS time of the message, carried forward to now: the message says at which time of day
+// of the board the GPS time was current, so the time the message took is added.
+struct timeval gpsTimeNow(const MsgRecord& m) {
+  struct timeval tv = {static_cast<time_t>(m.word[MSG_W_P0]), 0};
+  if (m.word[MSG_W_P3] == 0) return tv;
+  struct timeval now;
+  plat::gettimeofday(&now);
+  int64_t taken = static_cast<int64_t>(m.word[MSG_W_P3]) * 1000000 + m.word[MSG_W_P4];
+  int64_t age = static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_usec - taken;
+  if (age < 0 || age > 60 * 1000000LL) return tv;  // not a plausible age: the GPS time as it is
+  int64_t us = static_cast<int64_t>(tv.tv_sec) * 1000000 + age;
+  tv.tv_sec = static_cast<time_t>(us / 1000000);
+  tv.tv_usec = static_cast<suseconds_t>(us % 1000000);
+  return tv;
+}
+
 void setGpsTime(const MsgRecord& m) {
   TRACE(TAG, "@@@@@@@@@ MSG_SET_GPS_TIME : %d\n", static_cast<int>(m.word[MSG_W_P0]));
+  struct timeval now = gpsTimeNow(m);
+  // The board's own clock follows as well: it was set from the clock chip at start, and what is
+  // stamped on recordings and logs from now on must be the receiver's time, not the old one.
+  if (plat::settimeofday(&now) != 0) TRACE(TAG, "Failed to settimeofday()");
+  // The chip keeps whole seconds: the nearest one.
+  time_t chip = now.tv_sec + (now.tv_usec >= 500000 ? 1 : 0);
   for (int attempt = 0; attempt < kClockWriteAttempts; ++attempt) {
-    if (RtcSetTime(static_cast<time_t>(m.word[MSG_W_P0])) == 0) break;
+    if (RtcSetTime(chip) == 0) break;
   }
 }
 

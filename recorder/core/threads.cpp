@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <mutex>
 
 #include "core/msg_pipe.h"
 #include "core/sd_card.h"
@@ -21,12 +22,17 @@ const ThreadEntry gThreadFunc[WORK_THREAD_COUNT] = {
     PowerCheckThread,  // 2: power-fail line, /dev/gpio15, sender 90
     gsnr_thread,       // 3: G-sensor sampling and shock detection
     log_thread,        // 4: travel log (an idle worker until the travel log is built)
-    gps_thread,        // 5: GPS receiver (an idle worker until the GPS subsystem is built)
+    gps_thread,        // 5: GPS receiver on serial port 2: fixes to recording and log, the clock
     OverwriteThread,   // 6: disk space, overwrite and the capacitor announcement
     RecordThread,      // 7: recording
 };
 
 namespace {
+
+// g_thread_to_main exists between its sem_init and its sem_destroy; posts from workers that
+// may outlive the stop are ordered against the destruction by this lock.
+std::mutex gWakeLock;
+bool gWakeAlive = false;
 
 void* threadMain(void* arg) {
   THREAD_INFO* info = static_cast<THREAD_INFO*>(arg);
@@ -69,6 +75,10 @@ int create_all_work_thread() {
   if (sem_init(&g_thread_to_main, 0, 0) != 0) {
     TRACE(TAG, "Fail to sem init.");
     return -10000;
+  }
+  {
+    std::lock_guard<std::mutex> lock(gWakeLock);
+    gWakeAlive = true;
   }
   // A stop requested during start-up posted the semaphore before it was initialised here, which
   // cleared that post; post it again so the supervisor still sees the request.
@@ -142,7 +152,15 @@ void cancel_all_work_thread() {
   }
   for (int n = 4; n >= 0; --n) join_work_thread(n);
   stopAndJoin(gRdComThreadInfo);  // it posts g_thread_to_main too
+  std::lock_guard<std::mutex> lock(gWakeLock);
+  gWakeAlive = false;
   sem_destroy(&g_thread_to_main);
+}
+
+int post_wake(sem_t* wake) {
+  std::lock_guard<std::mutex> lock(gWakeLock);
+  if (wake == &g_thread_to_main && !gWakeAlive) return -1;
+  return sem_post(wake);
 }
 
 int idle_worker(THREAD_INFO* info, const char* name, std::initializer_list<int> pipes) {

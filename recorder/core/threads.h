@@ -40,6 +40,10 @@ void join_work_thread(int n);
 // Lets a worker go without waiting for it: it ends by itself once its run flag is cleared.
 void detach_work_thread(int n);
 void cancel_all_work_thread();
+// Posts a worker's wake semaphore. A worker that may outlive the stop (the GPS thread is let go
+// rather than joined) posts through this: once the stop has destroyed g_thread_to_main, the post
+// is refused with -1 instead of touching a destroyed semaphore.
+int post_wake(sem_t* wake);
 
 // Worker entries, each in its subsystem.
 int trig_wait(THREAD_INFO* info);

@@ -4,6 +4,7 @@
 // Protocol 0 (UBX): one slot per u-blox NAV frame kind, each holding the last frame of that kind
 // whole as it came off the line (sync B5 62, class, id, 16-bit length, payload, checksum); the
 // payload starts 6 bytes into the slot. Protocol 1 (FURUNO): a packed record of decoded fields.
+// Protocol 2 (NMEA): the four sentence records of the NMEA codec at fixed offsets.
 // All integers little endian; the layouts are defined once here, with their offsets checked.
 #pragma once
 
@@ -126,3 +127,136 @@ static_assert(offsetof(FurunoFix, quality11) == 257 && offsetof(FurunoFix, quali
 // The Furuno view of a record (the record is a byte block, the view has alignment 1).
 inline const FurunoFix& furuno(const GpsFixRecord& r) { return *reinterpret_cast<const FurunoFix*>(r.bytes); }
 inline FurunoFix& furuno(GpsFixRecord& r) { return *reinterpret_cast<FurunoFix*>(r.bytes); }
+
+// ---- protocol 2: NMEA sentence records ----------------------------------------------------------
+// One record per sentence kind, each ending in a 16-bit update counter that its decoder bumps
+// after every sentence it stores. Positions are kept in the sentences' own form (ddmm.mmmm and
+// dddmm.mmmm as numbers). The NMEA decoder fills these records; the encoder writes sentence text
+// from them, which is how the travel log turns a UBX or Furuno fix into text.
+namespace nmeafix {
+
+struct GgaRecord {
+  uint8_t hour;           // 0  UTC
+  uint8_t minute;         // 1
+  uint8_t second;         // 2
+  uint8_t unused3;
+  le::F64 latitude;       // 4  ddmm.mmmm
+  char ns;                // 12 'N' or 'S'
+  uint8_t unused13[3];
+  le::F64 longitude;      // 16 dddmm.mmmm
+  char ew;                // 24 'E' or 'W'
+  uint8_t quality;        // 25 fix quality
+  uint8_t satellites;     // 26 satellites used
+  uint8_t unused27;
+  le::F64 hdop;           // 28
+  le::F64 altitude;       // 36
+  char altitudeUnit;      // 44 'M' after a reset
+  uint8_t unused45[3];
+  le::F64 geoidSeparation;  // 48
+  char geoidUnit;         // 56 'M' after a reset
+  uint8_t unused57;
+  le::U16 counter;        // 58
+};
+static_assert(sizeof(GgaRecord) == 60 && alignof(GgaRecord) == 1);
+static_assert(offsetof(GgaRecord, latitude) == 4 && offsetof(GgaRecord, ns) == 12);
+static_assert(offsetof(GgaRecord, longitude) == 16 && offsetof(GgaRecord, ew) == 24);
+static_assert(offsetof(GgaRecord, quality) == 25 && offsetof(GgaRecord, satellites) == 26);
+static_assert(offsetof(GgaRecord, hdop) == 28 && offsetof(GgaRecord, altitude) == 36);
+static_assert(offsetof(GgaRecord, altitudeUnit) == 44 && offsetof(GgaRecord, geoidSeparation) == 48);
+static_assert(offsetof(GgaRecord, geoidUnit) == 56 && offsetof(GgaRecord, counter) == 58);
+
+struct GsvSatellite {
+  le::U16 prn;
+  le::I16 elevation;
+  le::I16 azimuth;
+  le::I16 snr;
+};
+static_assert(sizeof(GsvSatellite) == 8);
+
+constexpr int kGsvMaxMessages = 9;     // room in the record
+constexpr int kGsvPerMessage = 4;
+
+struct GsvRecord {
+  uint8_t messages;       // 0  GSV messages in the cycle
+  uint8_t unused1;
+  le::U16 inView;         // 2  satellites in view
+  GsvSatellite satellite[kGsvMaxMessages][kGsvPerMessage];  // 4 + 32 (m - 1) + 8 j
+  le::U16 counter;        // 292
+  uint8_t unused294[2];
+};
+static_assert(sizeof(GsvRecord) == 296 && alignof(GsvRecord) == 1);
+static_assert(offsetof(GsvRecord, inView) == 2 && offsetof(GsvRecord, satellite) == 4);
+static_assert(offsetof(GsvRecord, counter) == 292);
+
+struct RmcRecord {
+  uint8_t hour;           // 0  UTC
+  uint8_t minute;         // 1
+  uint8_t second;         // 2
+  char status;            // 3  'A' or 'V' ('V' after a reset)
+  le::F64 latitude;       // 4
+  char ns;                // 12
+  uint8_t unused13[3];
+  le::F64 longitude;      // 16
+  char ew;                // 24
+  uint8_t unused25[3];
+  le::F64 speedKnots;     // 28
+  le::F64 course;         // 36
+  uint8_t day;            // 44
+  uint8_t month;          // 45
+  le::U16 year;           // 46 full year
+  uint8_t variation;      // 48 whole degrees (decoder only)
+  char variationDir;      // 49 as received (decoder only)
+  char encodedDir;        // 50 what the encoder writes in the direction field
+  uint8_t unused51;
+  le::U16 counter;        // 52
+  uint8_t unused54[2];
+};
+static_assert(sizeof(RmcRecord) == 56 && alignof(RmcRecord) == 1);
+static_assert(offsetof(RmcRecord, status) == 3 && offsetof(RmcRecord, latitude) == 4);
+static_assert(offsetof(RmcRecord, ns) == 12 && offsetof(RmcRecord, longitude) == 16);
+static_assert(offsetof(RmcRecord, ew) == 24 && offsetof(RmcRecord, speedKnots) == 28);
+static_assert(offsetof(RmcRecord, course) == 36 && offsetof(RmcRecord, day) == 44);
+static_assert(offsetof(RmcRecord, year) == 46 && offsetof(RmcRecord, variation) == 48);
+static_assert(offsetof(RmcRecord, encodedDir) == 50 && offsetof(RmcRecord, counter) == 52);
+
+// The recorder's own sentence: one set of G values with the local time it was taken.
+struct KvoxlRecord {
+  uint8_t value1;         // 0  the travel log writes 1 (its entry mark)
+  uint8_t value2;         // 1  the travel log writes 1
+  le::I16 x;              // 2
+  le::I16 y;              // 4
+  le::I16 z;              // 6
+  uint8_t hour;           // 8
+  uint8_t minute;         // 9
+  uint8_t second;         // 10
+  uint8_t day;            // 11
+  uint8_t month;          // 12
+  uint8_t unused13;
+  le::U16 year;           // 14 full year
+  uint8_t unused16[2];
+  le::U16 counter;        // 18
+};
+static_assert(sizeof(KvoxlRecord) == 20 && alignof(KvoxlRecord) == 1);
+static_assert(offsetof(KvoxlRecord, x) == 2 && offsetof(KvoxlRecord, hour) == 8);
+static_assert(offsetof(KvoxlRecord, month) == 12 && offsetof(KvoxlRecord, year) == 14);
+static_assert(offsetof(KvoxlRecord, counter) == 18);
+
+// Where the four records sit in a fix record of protocol 2.
+struct NmeaFix {
+  GgaRecord gga;              // 0
+  uint8_t unused60[104];
+  GsvRecord gsv;              // 164
+  uint8_t unused460[124];
+  RmcRecord rmc;              // 584
+  uint8_t unused640[12];
+  KvoxlRecord kvoxl;          // 652
+};
+static_assert(sizeof(NmeaFix) == GPS_FIX_RECORD_SIZE && alignof(NmeaFix) == 1);
+static_assert(offsetof(NmeaFix, gga) == 0 && offsetof(NmeaFix, gsv) == 164);
+static_assert(offsetof(NmeaFix, rmc) == 584 && offsetof(NmeaFix, kvoxl) == 652);
+
+}  // namespace nmeafix
+
+// The NMEA view of a record.
+inline const nmeafix::NmeaFix& nmeaRecords(const GpsFixRecord& r) { return *reinterpret_cast<const nmeafix::NmeaFix*>(r.bytes); }
+inline nmeafix::NmeaFix& nmeaRecords(GpsFixRecord& r) { return *reinterpret_cast<nmeafix::NmeaFix*>(r.bytes); }

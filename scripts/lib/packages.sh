@@ -8,8 +8,9 @@ RECORDER_SIM_PACKAGES="dosfstools fusefat fuse mtools libturbojpeg0-dev libjpeg-
 # The GPS receiver models' output is checked with gpsd's decoder (gpsdecode).
 RECORDER_SIM_PACKAGES="$RECORDER_SIM_PACKAGES gpsd-clients"
 # vdrtool's report is checked in a real browser (headless Chromium) and the demo takes its
-# screenshot; its AVI and MP4 exports are checked with ffprobe (ffmpeg also writes the MP4).
-RECORDER_SIM_PACKAGES="$RECORDER_SIM_PACKAGES chromium ffmpeg"
+# screenshot; its AVI, MP4 and SRT exports are checked with ffprobe (ffmpeg also writes the MP4),
+# its GPX track with gpsbabel.
+RECORDER_SIM_PACKAGES="$RECORDER_SIM_PACKAGES chromium ffmpeg gpsbabel"
 # The board build: cross compiler and user-mode emulation for its unit tests.
 RECORDER_ARM_PACKAGES="g++-arm-linux-gnueabi qemu-user-static"
 # The fuzz targets: clang with libFuzzer and the sanitizers.

@@ -13,7 +13,8 @@ const ExportFormat kExportFormats[] = {
     {"--avi", "DIR", "one MJPEG AVI per recording, at the recording's frame rate", exportAvi},
     {"--mp4", "DIR", "one MP4 (H.264) per recording, at its frame rate (needs ffmpeg)", exportMp4},
     {"--csv", "FILE", "one row per frame: time, kind, trigger, G values, position", exportCsv},
-    {"--gpx", "FILE", "the positions of every recording as GPX tracks", exportGpx},
+    {"--gpx", "FILE", "the positions of every recording as GPX tracks, a point a second", exportGpx},
+    {"--srt", "DIR", "one subtitle file per recording: time, speed and position, a subtitle a second", exportSrt},
 };
 const size_t kExportFormatCount = sizeof kExportFormats / sizeof kExportFormats[0];
 

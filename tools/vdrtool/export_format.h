@@ -28,5 +28,6 @@ int exportCsv(const std::vector<std::string>& bases, const std::string& file);
 int exportGpx(const std::vector<std::string>& bases, const std::string& file);
 int exportAvi(const std::vector<std::string>& bases, const std::string& dir);
 int exportMp4(const std::vector<std::string>& bases, const std::string& dir);
+int exportSrt(const std::vector<std::string>& bases, const std::string& dir);
 
 }  // namespace vdr

@@ -1,0 +1,284 @@
+// The GPS receiver end to end: recorder-sim runs the program with a receiver model on port 2
+// while the car drives a straight road east; the recordings are read back and their positions
+// held against the road.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <iomanip>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "board/host_tools.h"
+#include "prepared_card.h"
+#include "support/sim_run.h"
+
+namespace {
+
+using testing_board::SimRun;
+
+// The road: 35 N, from 139.00 E to 139.06 E (about 5.5 km).
+constexpr double kRoadLat = 35.0, kRoadLon0 = 139.0, kRoadLon1 = 139.06;
+
+double degreesOf(double ddmm) {
+  double whole = std::trunc(ddmm / 100);
+  return whole + (ddmm - whole * 100) / 60;
+}
+
+size_t countOf(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Seconds since the epoch of the simulated wall time of a timeline line.
+double worldOf(const std::string& timelineLine) {
+  std::smatch m;
+  if (!std::regex_search(timelineLine, m, std::regex("\"time\":\"([0-9-]+) ([0-9:]+)\\.([0-9]+)\""))) return -1;
+  struct tm tm = {};
+  strptime((m[1].str() + " " + m[2].str()).c_str(), "%Y-%m-%d %H:%M:%S", &tm);
+  return static_cast<double>(timegm(&tm)) + std::stod("0." + m[3].str());
+}
+
+class GpsE2E : public PreparedCardE2E {
+ protected:
+  SimRun run(const std::string& scenario, std::vector<std::string> extra) {
+    std::string route = dir + "/road.gpx";
+    std::ofstream(route) << std::setprecision(10) << "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\"><trk><trkseg>\n"
+                         << "<trkpt lat=\"" << kRoadLat << "\" lon=\"" << kRoadLon0 << "\"><ele>20</ele></trkpt>\n"
+                         << "<trkpt lat=\"" << kRoadLat << "\" lon=\"" << kRoadLon1 << "\"><ele>20</ele></trkpt>\n"
+                         << "</trkseg></trk></gpx>\n";
+    std::vector<std::string> args = {"--speed", "10", "--start", "2026-06-01 08:00:00", "--gps-ttff", "5",
+                                     "--route", route};
+    args.insert(args.end(), extra.begin(), extra.end());
+    SimRun r = testing_board::runSim(RECORDER_SIM_PATH, dir, args, scenario);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    return r;
+  }
+
+  // The frames of the one event recording, or none.
+  std::vector<vdr::Frame> eventFrames() {
+    auto pairs = recordings("event");
+    EXPECT_EQ(pairs.size(), 1u);
+    if (pairs.size() != 1) return {};
+    EXPECT_TRUE(pairs[0].problems.empty()) << pairs[0].problems.front();
+    return pairs[0].frames;
+  }
+
+  // Every frame with a valid position lies on the road, its comment block says the same as its
+  // index entry, and the position moves east from second to second at the speed it reports.
+  // Gives the number of valid frames.
+  int expectPositionsOnTheRoad(const std::vector<vdr::Frame>& frames, bool ubx) {
+    int valid = 0;
+    int lastSecond = -1;
+    std::vector<double> lons;
+    double speeds = 0;  // metres the reported speeds account for between the first and last second
+    for (const vdr::Frame& f : frames) {
+      const vr::FrameIndexEntry& e = f.entry;
+      EXPECT_TRUE(f.commentRead);
+      EXPECT_EQ(f.comment.gpsValid, e.gpsValid);
+      if (!e.gpsValid) continue;
+      ++valid;
+      double lat = degreesOf(e.latitude.get()), lon = degreesOf(e.longitude.get());
+      EXPECT_NEAR(lat, kRoadLat, 2e-5);  // within about 2 m
+      EXPECT_GE(lon, kRoadLon0 - 1e-5);
+      EXPECT_LE(lon, kRoadLon1 + 1e-5);
+      EXPECT_DOUBLE_EQ(f.comment.latitude.get(), e.latitude.get());
+      EXPECT_DOUBLE_EQ(f.comment.longitude.get(), e.longitude.get());
+      EXPECT_EQ(f.comment.course.get(), e.course.get());
+      if (e.speed.get() > 5) {
+        EXPECT_NEAR(e.course.get(), 90, 1) << "heading east";
+      }
+      if (ubx) {
+        EXPECT_NEAR(e.altitude.get(), 20, 2);
+      }
+      int second = e.second.get() + 60 * e.minute.get();
+      if (second != lastSecond) {
+        if (lastSecond >= 0) speeds += e.speed.get() / 3.6 * (second - lastSecond);
+        lons.push_back(lon);
+        lastSecond = second;
+      }
+    }
+    // The position changes from second to second.
+    int moves = 0;
+    for (size_t i = 1; i < lons.size(); ++i) moves += lons[i] > lons[i - 1];
+    EXPECT_GE(moves, static_cast<int>(lons.size()) / 2) << "of " << lons.size();
+    // Over the whole span the road driven matches the speeds reported (a fix that reached its
+    // frames a second late shifts one second, not the sum).
+    if (lons.size() >= 5) {
+      double metres = (lons.back() - lons.front()) * 111320.0 * std::cos(kRoadLat * 3.14159265358979 / 180);
+      EXPECT_NEAR(metres, speeds, 0.15 * speeds + 30);
+    }
+    return valid;
+  }
+
+  // vdrtool's GPX is read by gpsbabel and its points lie on the road; its subtitles are
+  // accepted by ffprobe; ls shows where the recording starts.
+  void expectExportsForMapsAndPlayers(int validFrames) {
+    std::string out;
+    ASSERT_EQ(sim::runTool({VDRTOOL_PATH, "ls", cardFiles()}, &out), 0) << out;
+    EXPECT_NE(out.find("position"), std::string::npos) << out;
+    EXPECT_NE(out.find("35.00000N 139.0"), std::string::npos) << out;
+
+    std::string gpx = dir + ".gpx", csv = dir + ".csv", srt = dir + ".srt.d";
+    ASSERT_EQ(sim::runTool({VDRTOOL_PATH, "export", cardFiles(), "--gpx", gpx}, &out), 0) << out;
+    ASSERT_EQ(sim::runTool({"gpsbabel", "-t", "-i", "gpx", "-f", gpx, "-o", "unicsv", "-F", csv}, &out), 0) << out;
+    EXPECT_EQ(out, "") << "gpsbabel complains";
+    std::ifstream in(csv);
+    std::string header, line;
+    std::getline(in, header);
+    int points = 0;
+    while (std::getline(in, line)) {
+      double lat = 0, lon = 0;
+      ASSERT_EQ(sscanf(line.c_str(), "%*d,%lf,%lf", &lat, &lon), 2) << header << "\n" << line;
+      EXPECT_NEAR(lat, kRoadLat, 2e-5);
+      EXPECT_GE(lon, kRoadLon0 - 1e-5);
+      EXPECT_LE(lon, kRoadLon1 + 1e-5);
+      ++points;
+    }
+    EXPECT_NEAR(points, validFrames / 10, 2) << "a point a second";
+
+    ASSERT_EQ(sim::runTool({VDRTOOL_PATH, "export", cardFiles(), "--srt", srt}, &out), 0) << out;
+    std::string file;
+    for (const auto& e : std::filesystem::directory_iterator(srt)) file = e.path().string();
+    ASSERT_FALSE(file.empty());
+    ASSERT_EQ(sim::runTool({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0", file},
+                           &out),
+              0)
+        << out;
+    EXPECT_EQ(out, "subrip\n");
+    std::ifstream subs(file);
+    std::string all((std::istreambuf_iterator<char>(subs)), std::istreambuf_iterator<char>());
+    EXPECT_NE(all.find("1\n00:00:00,000 --> 00:00:01,"), std::string::npos) << all.substr(0, 200);
+    EXPECT_NE(all.find(" km/h  35.00000N 139.0"), std::string::npos);
+    EXPECT_NE(all.find("no position"), std::string::npos) << "the seconds after the fix was lost";
+    std::filesystem::remove(gpx);
+    std::filesystem::remove(csv);
+    std::filesystem::remove_all(srt);
+  }
+};
+
+TEST_F(GpsE2E, UbloxIsConfiguredDetectedSetsTheClockOnceAndRecordingsCarryTheRoad) {
+  SimRun r = run("60 press rec\n62 gps fix lost\n72 stop\n", {"--rtc-offset", "-10"});
+  std::string console = r.console();
+
+  // Every configuration frame, in order, each acknowledged.
+  const char* acks[] = {"ReturnMsgId 24", "ReturnMsgId 00", "ReturnMsgId 01", "ReturnMsgId 13", "ReturnMsgId 16",
+                        "ReturnMsgId 24", "ReturnMsgId 01", "ReturnMsgId 01", "ReturnMsgId 01", "ReturnMsgId 01",
+                        "ReturnMsgId 01", "ReturnMsgId 01", "ReturnMsgId 01"};
+  size_t at = console.find("UbxConfig()");
+  ASSERT_NE(at, std::string::npos) << console;
+  for (const char* a : acks) {
+    at = console.find(std::string("Recieved Ack ClassId 05, MsgId 01, ReturnClassId 06, ") + a, at);
+    ASSERT_NE(at, std::string::npos) << a;
+    ++at;
+  }
+  EXPECT_NE(console.find("CFG_PRT Polling CONFIG : OK"), std::string::npos);
+  size_t done = console.find("~UbxConfig()", at);
+  size_t detected = console.find(">>> UBX GPS detected <<<", done);
+  ASSERT_NE(detected, std::string::npos);
+  EXPECT_EQ(countOf(console, "GPS detected"), 1u);
+  EXPECT_EQ(countOf(console, "Nak!!!!"), 0u);
+
+  // The board started 10 s behind; one clock setting brings it and its chip to the true time.
+  EXPECT_EQ(countOf(console, "MSG_SET_GPS_TIME"), 1u);
+  auto set = r.events("console", "MSG_SET_GPS_TIME");
+  ASSERT_EQ(set.size(), 1u);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(set[0], m, std::regex("MSG_SET_GPS_TIME : ([0-9]+)")));
+  double gpsSeconds = std::stod(m[1]);
+  EXPECT_NEAR(worldOf(set[0]) - gpsSeconds, 0.5, 0.5) << "the GPS time is the receiver's last epoch";
+  std::ifstream chip(dir + "/ds1337.rtc");
+  std::string text((std::istreambuf_iterator<char>(chip)), std::istreambuf_iterator<char>());
+  ASSERT_TRUE(std::regex_search(text, m, std::regex("chip_seconds ([0-9]+)\nworld_ns ([0-9]+)")));
+  double chipBehind = std::stod(m[2]) / 1e9 - (std::stod(m[1]) - 2208988800.0);
+  // The chip counts whole seconds from its setting: a reading lies up to one second behind it.
+  EXPECT_GT(chipBehind, -1.0);
+  EXPECT_LT(chipBehind, 2.0);
+
+  // The recording: REC pressed at 60 (world time in the timeline), fix lost at 62.
+  auto frames = eventFrames();
+  ASSERT_FALSE(frames.empty());
+  auto press = r.events("button", "\"pressed\"");
+  ASSERT_EQ(press.size(), 1u);
+  const vr::FrameIndexEntry* firstPost = nullptr;
+  for (const auto& f : frames) {
+    if (f.entry.kind == 3) {
+      firstPost = &f.entry;
+      break;
+    }
+  }
+  ASSERT_NE(firstPost, nullptr);
+  struct tm tm = {};
+  tm.tm_year = firstPost->year.get() - 1900;
+  tm.tm_mon = firstPost->month.get() - 1;
+  tm.tm_mday = firstPost->day.get();
+  tm.tm_hour = firstPost->hour.get();
+  tm.tm_min = firstPost->minute.get();
+  tm.tm_sec = firstPost->second.get();
+  double boardTrigger = static_cast<double>(timegm(&tm)) + firstPost->millisecond.get() / 1000.0;
+  EXPECT_NEAR(boardTrigger, worldOf(press[0]), 1.0) << "the board's clock follows the GPS time";
+
+  int valid = expectPositionsOnTheRoad(frames, true);
+  EXPECT_GE(valid, 10 * 14) << "frames of the seconds before the fix was lost";
+  // After the sky is lost the receiver reports no fix: the last seconds are not valid.
+  const vdr::Frame& last = frames.back();
+  EXPECT_EQ(last.entry.gpsValid, 0);
+  EXPECT_EQ(last.comment.gpsValid, 0);
+
+  expectExportsForMapsAndPlayers(valid);
+}
+
+TEST_F(GpsE2E, APowerDipConfiguresAndProbesTheReceiverAgainBeforeReading) {
+  SimRun r = run("20 power off\n20.2 power on\n40 stop\n", {});
+  std::string console = r.console();
+  size_t first = console.find(">>> UBX GPS detected <<<");
+  ASSERT_NE(first, std::string::npos) << console;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(console.cbegin() + static_cast<long>(first), console.cend(), m,
+                                std::regex("GPS_____[0-9]{4}: MSG_POWER_SHORT_CUT")));
+  size_t dip = first + static_cast<size_t>(m.position(0));
+  size_t config = console.find("UbxConfig()", dip);
+  size_t again = console.find(">>> UBX GPS detected <<<", dip);
+  ASSERT_NE(config, std::string::npos);
+  ASSERT_NE(again, std::string::npos);
+  EXPECT_LT(config, again);
+  // Nothing is read between the dip and the new configuration.
+  EXPECT_EQ(console.substr(dip, config - dip).find("failed to ReadComPort"), std::string::npos);
+}
+
+TEST_F(GpsE2E, FurunoIsDetectedAndRecordingsCarryTheRoad) {
+  SimRun r = run("60 press rec\n72 stop\n", {"--gps", "furuno"});
+  std::string console = r.console();
+  EXPECT_NE(console.find(">>> FURUNO GPS detected <<<"), std::string::npos) << console;
+  EXPECT_EQ(countOf(console, ">>> UBX GPS detected"), 0u);
+  auto frames = eventFrames();
+  ASSERT_FALSE(frames.empty());
+  EXPECT_GE(expectPositionsOnTheRoad(frames, false), 10 * 18);
+}
+
+// Receivers the recorder cannot use: never detected, the cycle goes on, recording works.
+TEST_F(GpsE2E, NmeaOnlyAndNoReceiverAreNeverDetectedAndRecordingGoesOn) {
+  for (const char* kind : {"nmea", "none"}) {
+    SCOPED_TRACE(kind);
+    SimRun r = run("60 press rec\n70 stop\n", {"--gps", kind});
+    std::string console = r.console();
+    EXPECT_EQ(countOf(console, "GPS detected"), 0u);
+    EXPECT_GE(countOf(console, "failed to MgrConfig()... 0"), 1u);
+    EXPECT_GE(countOf(console, "failed to MgrProbe()... 1"), 1u);
+    EXPECT_GE(countOf(console, "failed to MgrConfig()... 2"), 1u);
+    EXPECT_EQ(countOf(console, "MSG_SET_GPS_TIME"), 0u);
+    auto frames = eventFrames();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.size(), 21u * 10);
+    for (const auto& f : frames) ASSERT_EQ(f.entry.gpsValid, 0);
+    image.reset();
+    if (!HasFailure()) {
+      testing_board::removeBoardDir(dir);
+      SetUp();
+    }
+  }
+}
+
+}  // namespace
