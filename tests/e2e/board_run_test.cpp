@@ -67,10 +67,38 @@ TEST_F(BoardRunTest, ARebootDuringTheRunBootsAgainAndAPowerCutBeyondTheHoldUpKil
 TEST_F(BoardRunTest, ScenarioErrorsAreReportedBeforeAnythingRuns) {
   auto run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10"}, "5 fly away\n");
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_NE(run.output.find("line 1: unknown action \"fly\""), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find(dir + ".scenario:1: \"fly away\": unknown action \"fly\""), std::string::npos) << run.output;
   run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10"}, "soon stop\n");
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.output.find("expected a time in seconds"), std::string::npos);
+  // Each action's arguments are checked when the scenario is read, with the file and the line.
+  const std::pair<const char*, const char*> wrong[] = {
+      {"10 press rek\n", ":2: \"press rek\": unknown button \"rek\""},
+      {"3 power sideways\n", ":2: \"power sideways\": expected \"power on\" or \"power off\""},
+      {"0 settings PRERECINT=10\n", ":2: \"settings PRERECINT=10\": settings: unknown key \"PRERECINT\""},
+      {"0 settings prerecint1=10\n", "keys are upper case: PRERECINT1"},
+      {"0 settings PRERECINT1=ten\n", "PRERECINT1=\"ten\": the value must be a whole number"},
+      {"0 card insert large\n", ":2: \"card insert large\": card: expected"},
+      {"5 rtc fail now 3\n", "expected \"rtc fail read N\""},
+  };
+  for (const auto& [line, message] : wrong) {
+    run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10"}, std::string("# a comment first\n") + line + "60 stop\n");
+    EXPECT_EQ(run.exitCode, 2) << line;
+    EXPECT_NE(run.output.find(message), std::string::npos) << line << run.output;
+    EXPECT_TRUE(run.events("boot").empty()) << "nothing ran: " << line;
+  }
+  run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "0"});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.output.find("--speed 0: the speed must be a number above 0"), std::string::npos) << run.output;
+}
+
+TEST_F(BoardRunTest, ASettingsValueTheRecorderReplacesIsNamedWithItsReplacement) {
+  auto run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10", "--card-dir", "--duration", "1"},
+                    "0 settings PRERECINT1=5 PREFIELD1=2\n");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("PRERECINT1=5 becomes 10 (event mode: 1, 10, 15 or 30)"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("PREFIELD1=2 becomes 4 (PREFIELD1 and POSTFIELD1 must be equal)"), std::string::npos);
+  EXPECT_EQ(run.events("settings-replaced").size(), 2u);
 }
 
 TEST_F(BoardRunTest, AStopDuringStartUpIsStillAnOrderlyStop) {

@@ -6,6 +6,7 @@
 #include "board/card/card_fill.h"
 #include "board/card/card_store.h"
 #include "board/card/fat_image.h"
+#include "board/card/settings_feedback.h"
 #include "board/timeline.h"
 
 namespace sim {
@@ -132,6 +133,21 @@ void CardRunnerExtension::writeSettings(RunnerContext& ctx, const std::vector<st
   std::string keys;
   for (const auto& [k, v] : values) keys += " " + k + "=" + v;
   ctx.note("settings: %s now has%s", file.c_str(), keys.c_str());
+  for (const std::string& change : settingsReplacements(applySettings(text, values))) {
+    ctx.note("settings: when the recorder reads them, %s", change.c_str());
+    TimelineEvent("settings-replaced").add("change", change).emit();
+  }
+}
+
+bool CardRunnerExtension::checkAction(const std::vector<std::string>& words, std::string* error) const {
+  if (words[0] == "settings") return checkSettingsAction(words, error);
+  // A fresh extension's act() only queues the change: whether it takes the words is the check.
+  CardRunnerExtension probe;
+  RunnerContext quiet;
+  if (probe.act(quiet, words)) return true;
+  *error = "card: expected \"card insert SIZE [blank] [partitioned]\", \"card remove\", \"card file PATH [TEXT]\","
+           " \"card fill recordings N [event|normal] [SIZE]\" or \"card fill free SIZE\"";
+  return false;
 }
 
 bool CardRunnerExtension::act(RunnerContext& ctx, const std::vector<std::string>& words) {

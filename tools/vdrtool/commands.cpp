@@ -1,0 +1,17 @@
+#include <cstdio>
+
+#include "command.h"
+
+namespace vdr {
+
+// One row per command: name, usage after the name, one-sentence help, flags, handler.
+const Command kCommands[] = {
+    {"ls", "PATH", "one line per recording: time, kind, trigger, frames, rate, metadata", {}, runLs},
+    {"check", "[--decode] PATH",
+     "verifies every pair against the file formats and names what is wrong; --decode also decodes every frame",
+     {"--decode"}, runCheck},
+    {"export", "PATH FORMAT TARGET", "writes the recordings in another format (see FORMAT below)", {}, runExport},
+};
+const size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
+
+}  // namespace vdr
