@@ -75,6 +75,20 @@ void statistics(time_t passTime, size_t length) {
   st.second = passTime;
 }
 
+// Whether a fix record of the protocol holds a position.
+bool hasPosition(uint32_t protocol, const GpsFixRecord& r) {
+  switch (protocol) {
+    case GPS_PROTO_UBX: {
+      uint8_t fix = ubxfix::gpsFix(r);
+      return fix == 2 || fix == 3;
+    }
+    case GPS_PROTO_FURUNO:
+      return (furuno(r).posMode & 1) != 0;
+    default:
+      return nmeaRecords(r).rmc.status == 'A';
+  }
+}
+
 }  // namespace
 
 void logTakeControl(LogThreadState& s) {
@@ -100,18 +114,23 @@ bool logApplyGps(LogThreadState& s, const MsgRecord& r) {
     TRACE(TAG, "@@ gps msg without a fix record");
     return false;
   }
-  switch (r.word[MSG_W_P0]) {
+  uint32_t protocol = r.word[MSG_W_P0];
+  if (protocol > GPS_PROTO_NMEA) return false;
+  // Until the receiver has had a position its time is not yet UTC (a u-blox receiver counts
+  // from 1980): such records are not logged, so the entries before the first fix are the G
+  // values alone. Once there was a fix every record counts, also one that says the fix is lost.
+  if (!s.hadFix && !hasPosition(protocol, *block)) return false;
+  s.hadFix = true;
+  switch (protocol) {
     case GPS_PROTO_NMEA:
       s.fix = *block;
       return true;
     case GPS_PROTO_FURUNO:
       MakeNmeaFromFuruno(&s.fix, block);
       return true;
-    case GPS_PROTO_UBX:
+    default:
       MakeNmeaFromUbx(&s.fix, block);
       return true;
-    default:
-      return false;
   }
 }
 

@@ -22,6 +22,7 @@ struct LogThreadState {
   GpsFixRecord fix{};            // NMEA layout: the latest fix and the latest G values
   GpsMgrContext encoder{};       // protocol NMEA, speed unit 0
   int loggingEnabled = 0;        // from the first MSG_SUPER_CAP_CHARGED
+  bool hadFix = false;           // a fix with a position has come since the start
   uint8_t output[LOG_OUTPUT_SIZE] = {};
 };
 

@@ -178,11 +178,12 @@ class TravelLogEndToEnd : public ::testing::Test {
   vdr::CardImage card;
 };
 
-// 75 minutes from 17:20 local time (08:20 UTC), across 18:00, with the u-blox receiver and a
-// cold start of two minutes; a shock at 600 s; the supply cut for a moment at 4260 s.
+// 75 minutes from 08:20 local time (23:20 UTC the day before), across 09:00, with the u-blox
+// receiver and a cold start of two minutes; a shock at 600 s; the supply cut for a moment at
+// 4260 s.
 TEST_F(TravelLogEndToEnd, HourlyFilesOfCheckedSentencesOnTheCarsPath) {
-  const int64_t startUtc = utcSeconds(2026, 6, 1, 8, 20, 0);
-  const int64_t startLocal = startUtc + 9 * 3600;
+  const int64_t startLocal = utcSeconds(2026, 6, 1, 8, 20, 0);
+  const int64_t startUtc = startLocal - 9 * 3600;
   const int kShock = 600, kCut = 4260;
   SimRun r = runSim(RECORDER_SIM_PATH, dir,
                     {"--speed", "25", "--start", "2026-06-01 08:20:00", "--tz", "JST-9", "--gps-ttff", "120",
@@ -203,9 +204,9 @@ TEST_F(TravelLogEndToEnd, HourlyFilesOfCheckedSentencesOnTheCarsPath) {
   // Nothing before the capacitor is charged (45 s after the start).
   EXPECT_GE(files[0].nameTime, startLocal + 44);
   EXPECT_LT(files[0].nameTime, startLocal + 90);
-  // The clock hour: 17 o'clock in the first file, 18 o'clock from its first second in the second.
-  EXPECT_EQ(files[0].name.substr(10, 15), ",2026.06.01,17.");
-  EXPECT_EQ(files[1].name.substr(10), ",2026.06.01,18.00.00.log");
+  // The clock hour: 8 o'clock in the first file, 9 o'clock from its first second in the second.
+  EXPECT_EQ(files[0].name.substr(10, 15), ",2026.06.01,08.");
+  EXPECT_EQ(files[1].name.substr(10), ",2026.06.01,09.00.00.log");
   for (const Entry& e : files[0].entries) EXPECT_LT(e.time, startLocal + 40 * 60);
   // After the supply came back, the sequence goes on.
   EXPECT_GT(files[2].nameTime, startLocal + kCut);

@@ -176,6 +176,30 @@ TEST_F(LogThreadTest, AFixIsWrittenAsSentencesBeforeTheGValues) {
   }
 }
 
+TEST_F(LogThreadTest, BeforeTheFirstFixTheEntriesAreTheGValuesAlone) {
+  SendMsgSuperCapCharged(PIPE_LOG);
+  GpsFixRecord noFix = ubxAt(0, 0, 0, 0, 43);  // a receiver still counting from 1980
+  ubxfix::payload(noFix, ubxfix::kStatus)[ubxfix::status::gpsFix] = 0;
+  sendUbx(noFix);
+  sendG(1, 1, 1, k135959);
+  pass(k135959);
+  sendUbx(ubxAt(356000000, 1397000000, 4, 59, 59));
+  sendG(2, 2, 2, k135959 + 1);
+  pass(k135959 + 1);
+  GpsFixRecord lost = ubxAt(356000000, 1397000000, 5, 0, 0);
+  ubxfix::payload(lost, ubxfix::kStatus)[ubxfix::status::gpsFix] = 0;
+  sendUbx(lost);  // once there was a fix, its loss is logged
+  sendG(3, 3, 3, k135959 + 2);
+  pass(k135959 + 2);
+  std::vector<std::string> first = linesOf(file(files().at(0)));
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].rfind("$KVOXL,1,1,1,1,1,", 0), 0u);
+  std::vector<std::string> later = linesOf(file(files().at(1)));
+  ASSERT_EQ(later.size(), 10u);
+  EXPECT_EQ(later[3].rfind("$GPRMC,045959,A,", 0), 0u) << later[3];
+  EXPECT_EQ(later[8].rfind("$GPRMC,050000,V,", 0), 0u) << later[8];
+}
+
 TEST_F(LogThreadTest, MessagesOfTheWrongKindAreTracedAndDropped) {
   SendMsgSuperCapCharged(PIPE_LOG);
   ConsoleCapture console;
