@@ -68,18 +68,19 @@ TEST_F(BoardRunTest, ARebootDuringTheRunBootsAgainAndAPowerCutBeyondTheHoldUpKil
 TEST_F(BoardRunTest, ScenarioErrorsAreReportedBeforeAnythingRuns) {
   auto run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10"}, "5 fly away\n");
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_NE(run.output.find(dir + ".scenario:1: \"fly away\": unknown action \"fly\""), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find(dir + ".scenario: line 1: unknown action \"fly\" (in \"fly away\")"), std::string::npos)
+      << run.output;
   run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10"}, "soon stop\n");
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.output.find("expected a time in seconds"), std::string::npos);
   // Each action's arguments are checked when the scenario is read, with the file and the line.
   const std::pair<const char*, const char*> wrong[] = {
-      {"10 press rek\n", ":2: \"press rek\": unknown button \"rek\""},
-      {"3 power sideways\n", ":2: \"power sideways\": expected \"power on\" or \"power off\""},
-      {"0 settings PRERECINT=10\n", ":2: \"settings PRERECINT=10\": settings: unknown key \"PRERECINT\""},
+      {"10 press rek\n", "line 2: unknown button \"rek\": the buttons are rec and reset (in \"press rek\")"},
+      {"3 power sideways\n", "line 2: expected \"power on\" or \"power off\" (in \"power sideways\")"},
+      {"0 settings PRERECINT=10\n", "line 2: settings: unknown key \"PRERECINT\""},
       {"0 settings prerecint1=10\n", "keys are upper case: PRERECINT1"},
       {"0 settings PRERECINT1=ten\n", "PRERECINT1=\"ten\": the value must be a whole number"},
-      {"0 card insert large\n", ":2: \"card insert large\": card: expected"},
+      {"0 card insert large\n", "line 2: card: expected"},
       {"5 rtc fail now 3\n", "expected \"rtc fail read N\""},
   };
   for (const auto& [line, message] : wrong) {
