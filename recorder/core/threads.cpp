@@ -21,7 +21,7 @@ const ThreadEntry gThreadFunc[WORK_THREAD_COUNT] = {
     trig_wait,         // 1: reset push-button, /dev/gpio14, sender 80
     PowerCheckThread,  // 2: power-fail line, /dev/gpio15, sender 90
     gsnr_thread,       // 3: G-sensor sampling and shock detection
-    log_thread,        // 4: travel log (an idle worker until the travel log is built)
+    log_thread,        // 4: travel log
     gps_thread,        // 5: GPS receiver on serial port 2: fixes to recording and log, the clock
     OverwriteThread,   // 6: disk space, overwrite and the capacitor announcement
     RecordThread,      // 7: recording

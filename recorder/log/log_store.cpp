@@ -59,7 +59,7 @@ void pathOf(const LOG_MGR* mgr, const char* name, char* path) {
 
 // A valid log file that is a regular file: its size, else false.
 bool logFileSize(const LOG_MGR* mgr, const char* name, off_t* size) {
-  if (!containsLog(name) || IsValidFileName(name) < 1) return false;
+  if (!containsLog(name) || IsValidLogFileName(name) < 1) return false;
   char path[kPathMax];
   pathOf(mgr, name, path);
   struct stat st;
@@ -90,7 +90,7 @@ bool scanDirectory(LOG_MGR* mgr) {
   for (int i = 0; i < n; ++i) {
     off_t size;
     if (!logFileSize(mgr, list.name(i), &size)) continue;
-    int seq = IsValidFileName(list.name(i));
+    int seq = IsValidLogFileName(list.name(i));
     if (seq + 1 > mgr->nextSeq) mgr->nextSeq = seq + 1;
     mgr->used = addK(mgr->used, logSizeK(size));
   }
@@ -105,7 +105,7 @@ int32_t logSizeK(off_t bytes) {
   return k > INT32_MAX ? INT32_MAX : static_cast<int32_t>(k);
 }
 
-int IsValidFileName(const char* name) {
+int IsValidLogFileName(const char* name) {
   long long part[7] = {};
   int items = scanName(name, part);
   if (items != 8) {

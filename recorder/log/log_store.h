@@ -3,7 +3,7 @@
 // under a size quota by removing the oldest first.
 //
 // The sequence number comes first in the name, zero-padded to ten digits, so alphabetical order
-// is creation order. Only regular files whose names pass IsValidFileName are counted, numbered
+// is creation order. Only regular files whose names pass IsValidLogFileName are counted, numbered
 // from or removed; anything else in the directory is left alone.
 #pragma once
 
@@ -40,6 +40,6 @@ int logRemoveOldFile(LOG_MGR* mgr);
 
 // The sequence number of a valid log file name; -1 when the name has not its eight parts, -2
 // when a part is out of range, -3 when it does not start with ten digits and a comma.
-int IsValidFileName(const char* name);
+int IsValidLogFileName(const char* name);
 // A file's share of the quota: whole KiB, rounded down, but at least 1.
 int32_t logSizeK(off_t bytes);

@@ -75,7 +75,7 @@ TEST_F(StartupTest, NoPowerCheckMakesMainReturnAfterJoiningEveryWorker) {
   std::string text = console.text();
   EXPECT_EQ(result, 0);
   EXPECT_EQ(gSDFailed.load(), 1) << "start-up failed: no devices, no card";
-  for (const char* worker : {"~log_thread()", "~gps_thread()", "~OverwriteThread()", "~RecordThread()"}) {
+  for (const char* worker : {"End LOG Loop", "~gps_thread()", "~OverwriteThread()", "~RecordThread()"}) {
     EXPECT_NE(text.find(worker), std::string::npos) << worker;
   }
   EXPECT_EQ(text.find("REBOOT"), std::string::npos);
@@ -131,8 +131,8 @@ TEST_F(StartupTest, AStopRequestedDuringStartUpIsNotLost) {
 
 }  // namespace
 
-// A worker that is not built yet still takes what the others send it: the G-sensor's peak every
-// second to the travel log's pipe would otherwise pile up for as long as the unit records.
+// The travel log takes what the others send it even when it has no card to write on: the
+// G-sensor's peak every second to its pipe would otherwise pile up for as long as the unit records.
 TEST_F(StartupTest, TheTravelLogWorkerDropsWhatIsSentToItsPipes) {
   MsgOpen();
   for (uint32_t pipe : {PIPE_LOG, PIPE_LOG_GPS, PIPE_LOG_GSNR}) {

@@ -34,7 +34,7 @@ TEST_F(BoardRunTest, BootsRunsAndStopsInOrderThroughSigint) {
   // The orderly stop: workers end, the card unmount is traced, the reboot ends the shutdown.
   size_t stop = console.find("stop (duration)");
   ASSERT_NE(stop, std::string::npos);
-  for (const char* worker : {"~log_thread()", "~OverwriteThread()", "~RecordThread()"}) {
+  for (const char* worker : {"End LOG Loop", "~OverwriteThread()", "~RecordThread()"}) {
     EXPECT_NE(console.find(worker, stop), std::string::npos) << worker;
   }
   size_t umount = console.find("@@@ SD Umount", stop);

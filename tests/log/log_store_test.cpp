@@ -85,21 +85,21 @@ TEST_F(LogStoreTest, SizesCountInWholeKibButAtLeastOne) {
 }
 
 TEST_F(LogStoreTest, NamesThatAreNotLogFilesAreNeitherCountedNorRemoved) {
-  EXPECT_EQ(IsValidFileName("0000000012,2009.06.30,14.05.07.log"), 12);
-  EXPECT_EQ(IsValidFileName("0000000012,2049.12.31,24.60.60.log"), 12);
-  EXPECT_EQ(IsValidFileName("0000000001,2008.01.01,00.00.00.log"), -2);  // year
-  EXPECT_EQ(IsValidFileName("0000000000,2009.01.01,00.00.00.log"), -2);  // sequence 0
-  EXPECT_EQ(IsValidFileName("0000000001,2009.13.01,00.00.00.log"), -2);
-  EXPECT_EQ(IsValidFileName("0000000001,2009.01.01,00.61.00.log"), -2);
-  EXPECT_EQ(IsValidFileName("12,2009.01.01,00.00.00.log"), -3);  // not ten digits
-  EXPECT_EQ(IsValidFileName("00000000012,2009.01.01,00.00.00.log"), -3);  // eleven
-  EXPECT_EQ(IsValidFileName("0000000001,2009.01.01,00.00.00"), -1);
-  EXPECT_EQ(IsValidFileName("error.log"), -1);
-  EXPECT_EQ(IsValidFileName(""), -1);
+  EXPECT_EQ(IsValidLogFileName("0000000012,2009.06.30,14.05.07.log"), 12);
+  EXPECT_EQ(IsValidLogFileName("0000000012,2049.12.31,24.60.60.log"), 12);
+  EXPECT_EQ(IsValidLogFileName("0000000001,2008.01.01,00.00.00.log"), -2);  // year
+  EXPECT_EQ(IsValidLogFileName("0000000000,2009.01.01,00.00.00.log"), -2);  // sequence 0
+  EXPECT_EQ(IsValidLogFileName("0000000001,2009.13.01,00.00.00.log"), -2);
+  EXPECT_EQ(IsValidLogFileName("0000000001,2009.01.01,00.61.00.log"), -2);
+  EXPECT_EQ(IsValidLogFileName("12,2009.01.01,00.00.00.log"), -3);  // not ten digits
+  EXPECT_EQ(IsValidLogFileName("00000000012,2009.01.01,00.00.00.log"), -3);  // eleven
+  EXPECT_EQ(IsValidLogFileName("0000000001,2009.01.01,00.00.00"), -1);
+  EXPECT_EQ(IsValidLogFileName("error.log"), -1);
+  EXPECT_EQ(IsValidLogFileName(""), -1);
   // Numbers too large for any field, and a rest far longer than any buffer: refused, no overflow.
-  EXPECT_EQ(IsValidFileName("9999999999,2009.01.01,00.00.00.log"), -2);
-  EXPECT_EQ(IsValidFileName("0000000001,99999999999999999999999.01.01,00.00.00.log"), -2);
-  EXPECT_GT(IsValidFileName(("0000000001,2009.01.01,00.00.00." + std::string(5000, 'l')).c_str()), 0);
+  EXPECT_EQ(IsValidLogFileName("9999999999,2009.01.01,00.00.00.log"), -2);
+  EXPECT_EQ(IsValidLogFileName("0000000001,99999999999999999999999.01.01,00.00.00.log"), -2);
+  EXPECT_GT(IsValidLogFileName(("0000000001,2009.01.01,00.00.00." + std::string(5000, 'l')).c_str()), 0);
 
   put("0000000001,2008.01.01,00.00.00.log", 4096);
   put("0000000000,2009.01.01,00.00.00.log", 4096);

@@ -70,5 +70,6 @@ const char* triggerName(unsigned trigger);
 int runLs(const Args& args);
 int runCheck(const Args& args);
 int runExport(const Args& args);
+int runLog(const Args& args);
 
 }  // namespace vdr

@@ -11,6 +11,10 @@ const Command kCommands[] = {
      "verifies every pair against the file formats and names what is wrong; --decode also decodes every frame",
      {"--decode"}, runCheck},
     {"export", "PATH FORMAT TARGET", "writes the recordings in another format (see FORMAT below)", {}, runExport},
+    {"log", "ls PATH | export PATH --gpx|--kml|--csv FILE",
+     "the travel log files: each with its hours, entries and first and last fix; or the track with speed, course "
+     "and the G values (CSV)",
+     {}, runLog},
 };
 const size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
 

@@ -53,23 +53,22 @@ std::vector<FatNewFile> fillerFiles(uint64_t have, uint64_t keep, uint64_t clust
 
 }  // namespace
 
-bool fillRecordings(const std::string& boardDir, const CardState& state, const std::string& channelDir, int count,
-                    uint64_t sizeK, int64_t firstSecond, std::string* error) {
-  std::vector<FatNewFile> files;
-  for (int i = 1; i <= count; ++i) {
-    int64_t second = firstSecond + (i - 1) * 60;
-    files.push_back({recordingName(i, second, "vdd"), sizeK * 1024, second});
-    files.push_back({recordingName(i, second, "vdx"), 0, second});
-  }
+namespace {
+
+// Enters the files in a directory of the card (made when missing), refusing what the card could
+// not hold.
+bool putFiles(const std::string& boardDir, const CardState& state, const std::string& dirPath,
+              const std::vector<FatNewFile>& files, std::string* error) {
   if (state.backend == CardBackend::Directory) {
     // The stand-in's space is counted, not kept: refuse what the card could not hold.
     CardSpace space = directorySpace(cardDirPath(boardDir), readFatInfo(cardImagePath(boardDir)));
-    uint64_t clusters = static_cast<uint64_t>(count) * ((sizeK * 1024 + space.clusterBytes - 1) / space.clusterBytes);
+    uint64_t clusters = 0;
+    for (const FatNewFile& f : files) clusters += (f.size + space.clusterBytes - 1) / space.clusterBytes;
     if (clusters > space.clusters - space.usedClusters) {
       if (error) *error = "the card has no room for it";
       return false;
     }
-    fs::path dir = fs::path(cardDirPath(boardDir)) / "CH1" / channelDir;
+    fs::path dir = fs::path(cardDirPath(boardDir)) / dirPath;
     std::error_code ec;
     fs::create_directories(dir, ec);
     for (const FatNewFile& f : files) {
@@ -83,8 +82,31 @@ bool fillRecordings(const std::string& boardDir, const CardState& state, const s
     return true;
   }
   FatImage fat;
-  return fat.open(cardImagePath(boardDir), error) && fat.openDir("CH1/" + channelDir, error) &&
-         fat.addFiles(files, error) && fat.commit(error);
+  return fat.open(cardImagePath(boardDir), error) && fat.openDir(dirPath, error) && fat.addFiles(files, error) &&
+         fat.commit(error);
+}
+
+}  // namespace
+
+bool fillRecordings(const std::string& boardDir, const CardState& state, const std::string& channelDir, int count,
+                    uint64_t sizeK, int64_t firstSecond, std::string* error) {
+  std::vector<FatNewFile> files;
+  for (int i = 1; i <= count; ++i) {
+    int64_t second = firstSecond + (i - 1) * 60;
+    files.push_back({recordingName(i, second, "vdd"), sizeK * 1024, second});
+    files.push_back({recordingName(i, second, "vdx"), 0, second});
+  }
+  return putFiles(boardDir, state, "CH1/" + channelDir, files, error);
+}
+
+bool fillLogs(const std::string& boardDir, const CardState& state, int count, uint64_t sizeK, int64_t firstSecond,
+              std::string* error) {
+  std::vector<FatNewFile> files;
+  for (int i = 1; i <= count; ++i) {
+    int64_t second = firstSecond + static_cast<int64_t>(i - 1) * 3600;
+    files.push_back({recordingName(i, second, "log"), sizeK * 1024, second});
+  }
+  return putFiles(boardDir, state, "log", files, error);
 }
 
 bool fillSpace(const std::string& boardDir, const CardState& state, uint64_t freeK, uint64_t* takenK,

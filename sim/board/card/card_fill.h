@@ -3,6 +3,7 @@
 //   - recordings: .vdd/.vdx pairs with valid recording names in a channel directory, to reach
 //     the entry limit (2000 entries a directory), or of a given size, to leave the card short
 //     of space with old recordings the overwrite can remove;
+//   - logs: travel log files with valid names, to continue their sequence or reach their quota;
 //   - space: filler files at the card's top (FILL0001.DAT, ...) that take all but a given
 //     amount of the free space.
 // On an image the files are entered in its allocation table and directories directly (as a
@@ -24,6 +25,12 @@ namespace sim {
 // .vdd takes `sizeK` KiB (its data unwritten), each .vdx none.
 bool fillRecordings(const std::string& boardDir, const CardState& state, const std::string& channelDir, int count,
                     uint64_t sizeK, int64_t firstSecond, std::string* error);
+
+// `count` travel log files in the log directory with valid names, sequence numbers 1..count,
+// their names' times one hour apart from `firstSecond` (shown in UTC), each of `sizeK` KiB
+// (its data unwritten): for the tests of the log's sequence and quota.
+bool fillLogs(const std::string& boardDir, const CardState& state, int count, uint64_t sizeK, int64_t firstSecond,
+              std::string* error);
 
 // Takes free space until `freeK` KiB are left (nothing when less is free already). `takenK`
 // gives what the filler took.

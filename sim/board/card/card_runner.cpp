@@ -18,6 +18,7 @@ namespace fs = std::filesystem;
 // directory can hold (65536 entries, four for each file with its long name).
 constexpr int64_t kFillFirstSecond = 1735689600;
 constexpr long kMaxFillRecordings = 8000;
+constexpr long kMaxFillLogs = 8000;
 
 // Files listed per directory at the end of a run; the rest are counted.
 constexpr size_t kListedFilesPerDirectory = 40;
@@ -204,8 +205,8 @@ bool CardRunnerExtension::act(RunnerContext& ctx, const std::vector<std::string>
   return true;
 }
 
-// "card fill recordings N [event|normal] [SIZE]" and "card fill free SIZE": empty function when
-// the words are not understood.
+// "card fill recordings N [event|normal] [SIZE]", "card fill logs N SIZE" and "card fill free SIZE":
+// empty function when the words are not understood.
 std::function<void(RunnerContext&)> CardRunnerExtension::fillAction(const std::vector<std::string>& words) {
   if (words[2] == "recordings" && words.size() >= 4 && words.size() <= 6) {
     char* end = nullptr;
@@ -230,6 +231,22 @@ std::function<void(RunnerContext&)> CardRunnerExtension::fillAction(const std::v
       TimelineEvent("card-fill").add("recordings", static_cast<int64_t>(count)).add("dir", channel).emit();
       c.note("card fill: %ld recordings (%ld files, %s each) in CH1/%s", count, count * 2, sizeText(sizeK).c_str(),
              channel.c_str());
+    };
+  }
+  if (words[2] == "logs" && words.size() == 5) {
+    char* end = nullptr;
+    long count = strtol(words[3].c_str(), &end, 10);
+    uint64_t sizeK = 0;
+    if (*end != '\0' || count < 1 || count > kMaxFillLogs || !parseCardSize(words[4], &sizeK)) return {};
+    return [this, count, sizeK](RunnerContext& c) {
+      if (!cardReady(c, "card fill")) return;
+      std::string error;
+      if (!fillLogs(c.boardDir, state_, static_cast<int>(count), sizeK, kFillFirstSecond, &error)) {
+        c.note("card fill: %s", error.c_str());
+        return;
+      }
+      TimelineEvent("card-fill").add("logs", static_cast<int64_t>(count)).add("size_k", static_cast<int64_t>(sizeK)).emit();
+      c.note("card fill: %ld log files (%s each) in log", count, sizeText(sizeK).c_str());
     };
   }
   if (words[2] == "free" && words.size() == 4) {

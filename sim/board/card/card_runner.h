@@ -1,9 +1,9 @@
 // recorder-sim's side of the card: options (--card-size, --card-partitioned, --no-card,
 // --blank-card, --card-dir), the scenario actions "card insert SIZE [blank] [partitioned]",
-// "card remove", "card fill recordings N [event|normal] [SIZE]", "card fill free SIZE" (card_fill.h),
-// "card file PATH [TEXT]" and "settings KEY=VALUE ...", a new board directory's card prepared as the
-// unit's own format leaves it, the card left mounted by a board that went down, and the card's
-// tree printed at the end of the run.
+// "card remove", "card fill recordings N [event|normal] [SIZE]", "card fill logs N SIZE",
+// "card fill free SIZE" (card_fill.h), "card file PATH [TEXT]" and "settings KEY=VALUE ...", a new
+// board directory's card prepared as the unit's own format leaves it, the card left mounted by a
+// board that went down, and the card's tree printed at the end of the run.
 #pragma once
 
 #include <functional>

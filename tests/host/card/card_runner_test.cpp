@@ -107,6 +107,10 @@ TEST_F(CardRunnerTest, FileAndFillActionsAreCheckedAtOnceAndCarriedOutBeforeTheN
            {"card", "fill", "recordings", "5", "sideways"},
            {"card", "fill", "free"},
            {"card", "fill", "free", "lots"},
+           {"card", "fill", "logs", "3"},
+           {"card", "fill", "logs", "0", "1"},
+           {"card", "fill", "logs", "3", "1", "2"},
+           {"card", "fill", "logs", "3", "big"},
        }) {
     EXPECT_FALSE(card.act(ctx, bad)) << bad.back();
   }
@@ -116,6 +120,7 @@ TEST_F(CardRunnerTest, FileAndFillActionsAreCheckedAtOnceAndCarriedOutBeforeTheN
   ASSERT_TRUE(card.act(ctx, {"card", "file", "frameloss.txt"}));
   ASSERT_TRUE(card.act(ctx, {"card", "file", "config/note.txt", "two", "words"}));
   ASSERT_TRUE(card.act(ctx, {"card", "fill", "recordings", "4", "normal", "1"}));
+  ASSERT_TRUE(card.act(ctx, {"card", "fill", "logs", "3", "20K"}));
   ASSERT_TRUE(card.act(ctx, {"card", "fill", "free", "100"}));
   std::string text;
   EXPECT_FALSE(sim::openCardStore(ctx.boardDir, state())->readFile("CH1/normal/0000000001,2025.01.01,00.00.00.vdx", &text))
@@ -127,6 +132,8 @@ TEST_F(CardRunnerTest, FileAndFillActionsAreCheckedAtOnceAndCarriedOutBeforeTheN
   EXPECT_NE(text.find("card fill: 4 recordings (8 files, 1 MiB each) in CH1/normal"), std::string::npos) << text;
   EXPECT_NE(text.find("about 100 MiB stay free"), std::string::npos) << text;
   EXPECT_EQ(cardFile("CH1/normal/0000000004,2025.01.01,00.03.00.vdd").size(), 1024u * 1024);
+  EXPECT_NE(text.find("card fill: 3 log files (20 KiB each) in log"), std::string::npos) << text;
+  EXPECT_EQ(cardFile("log/0000000003,2025.01.01,02.00.00.log").size(), 20u * 1024);
   EXPECT_TRUE(sim::openCardStore(ctx.boardDir, state())->readFile("frameloss.txt", &text));
   EXPECT_EQ(text, "");
   EXPECT_EQ(cardFile("config/note.txt"), "two words\n");
