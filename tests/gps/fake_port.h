@@ -33,6 +33,7 @@ struct FakePort {
     Bytes b = p.reads.front();
     p.reads.pop_front();
     int n = static_cast<int>(b.size()) < size ? static_cast<int>(b.size()) : size;
+    if (n <= 0) return 0;  // a read that timed out
     memcpy(buffer, b.data(), static_cast<size_t>(n));
     return n;
   }

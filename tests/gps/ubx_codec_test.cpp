@@ -177,8 +177,9 @@ TEST_F(UbxCodec, NegativeElevationIsPrintedSigned) {
   p[4] = 1;
   p[8 + 5] = static_cast<uint8_t>(-5);
   Bytes f = ubxFrame(0x01, 0x30, p);
+  ASSERT_EQ(ProcessClassNav(f.data(), &record, 0), 0x10);
   testing_board::ConsoleCapture console;
-  ubx::dumpNav(f.data(), f.data(), nullptr);
+  ubx::dumpNav(record.bytes + ubxfix::kSvinfo, f.data(), nullptr);
   EXPECT_NE(console.text().find("  Sat 0, 0, 0x0, 0x0, 0, -5, 0, 0"), std::string::npos) << console.text();
 }
 
