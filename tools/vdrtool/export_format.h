@@ -26,5 +26,7 @@ int exportJpeg(const std::vector<std::string>& bases, const std::string& dir);
 int exportMjpeg(const std::vector<std::string>& bases, const std::string& file);
 int exportCsv(const std::vector<std::string>& bases, const std::string& file);
 int exportGpx(const std::vector<std::string>& bases, const std::string& file);
+int exportAvi(const std::vector<std::string>& bases, const std::string& dir);
+int exportMp4(const std::vector<std::string>& bases, const std::string& dir);
 
 }  // namespace vdr
