@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -286,20 +288,30 @@ TEST(LogThreadRun, LogsEachSecondAndClosesItsFileAtTheEnd) {
   info.number = 4;
   info.run.store(1);
   ConsoleCapture console;
-  std::thread t([&] { log_thread(&info); });
+  std::atomic<bool> ended{false};
+  std::thread t([&] {
+    log_thread(&info);
+    ended.store(true);
+  });
   SendMsgSuperCapCharged(PIPE_LOG);
   for (int i = 0; i < 3; ++i) sendG(static_cast<int16_t>(i), 0, 1000, k135959 + i);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  // The clock is moved on while the thread polls, until it has written (and, after the stop,
+  // until it has ended): each wait has a limit of its own, so a slow machine never leaves the
+  // thread asleep on a clock that nobody moves.
   std::string path = "/mnt/log/log/0000000002,2026.01.01,14.00.00.log";
-  while (std::chrono::steady_clock::now() < deadline &&
-         (MsgPipeDepth(PIPE_LOG_GSNR) != 0 || !board.exists(path))) {
-    board.advance(0.1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  auto stepUntil = [&](const std::function<bool()>& done) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(45);
+    while (!done() && std::chrono::steady_clock::now() < deadline) {
+      board.advance(0.1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return done();
+  };
+  EXPECT_TRUE(stepUntil([&] { return MsgPipeDepth(PIPE_LOG_GSNR) == 0 && board.exists(path); }));
   info.run.store(0);
-  while (std::chrono::steady_clock::now() < deadline && MsgOpenCount() > 1) {
-    board.advance(0.1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  if (!stepUntil([&] { return ended.load(); })) {
+    t.detach();
+    FAIL() << "the log thread did not end";
   }
   t.join();
   MsgClose();
