@@ -486,7 +486,7 @@ bool checkScenario(const std::string& path, const std::vector<ScenarioAction>& s
     } else if (actionValid(a.words, &why)) {
       continue;
     }
-    *error = path + ":" + std::to_string(a.line) + ": \"" + a.text() + "\": " + why;
+    *error = path + ": line " + std::to_string(a.line) + ": " + why + " (in \"" + a.text() + "\")";
     return false;
   }
   return true;
@@ -497,7 +497,7 @@ int runRecorderSim(const RunnerOptions& options) {
   if (!options.scenarioPath.empty()) {
     std::string error;
     if (!loadScenario(options.scenarioPath, &scenario, &error)) {
-      fprintf(stderr, "recorder-sim: %s:%s\n", options.scenarioPath.c_str(), error.c_str());
+      fprintf(stderr, "recorder-sim: %s: %s\n", options.scenarioPath.c_str(), error.c_str());
       return 2;
     }
     if (!checkScenario(options.scenarioPath, scenario, &error)) {

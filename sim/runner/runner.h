@@ -23,7 +23,7 @@ struct RunnerOptions {
 int runRecorderSim(const RunnerOptions& options);
 bool knownAction(const std::string& name);
 // Every action of a scenario read from `path` is known and its arguments make sense; else false
-// with "PATH:LINE: "ACTION": why".
+// with "PATH: line N: why (in "ACTION")".
 struct ScenarioAction;
 bool checkScenario(const std::string& path, const std::vector<ScenarioAction>& scenario, std::string* error);
 // "YYYY-MM-DD hh:mm:ss" in the current time zone.

@@ -24,7 +24,7 @@ Args parseArgs(const std::vector<std::string>& words, const std::set<std::string
     const std::string& w = words[i];
     if (flagNames.count(w)) {
       a.flags.insert(w);
-    } else if (w.rfind("--", 0) == 0 && i + 1 < words.size()) {
+    } else if (w.size() > 1 && w[0] == '-' && i + 1 < words.size()) {
       a.options.emplace_back(w, words[i + 1]);
       ++i;
     } else {

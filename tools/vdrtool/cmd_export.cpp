@@ -9,7 +9,9 @@ namespace vdr {
 // One row per export format: option, target, help, writer.
 const ExportFormat kExportFormats[] = {
     {"--jpeg", "DIR", "one JPEG file per frame, named after its recording and frame number", exportJpeg},
-    {"--mjpeg", "FILE", "every frame's JPEG one after the other (a raw MJPEG stream)", exportMjpeg},
+    {"--mjpeg", "FILE", "every frame's JPEG one after the other (a raw MJPEG stream: no frame rate)", exportMjpeg},
+    {"--avi", "DIR", "one MJPEG AVI per recording, at the recording's frame rate", exportAvi},
+    {"--mp4", "DIR", "one MP4 (H.264) per recording, at its frame rate (needs ffmpeg)", exportMp4},
     {"--csv", "FILE", "one row per frame: time, kind, trigger, G values, position", exportCsv},
     {"--gpx", "FILE", "the positions of every recording as GPX tracks, a point a second", exportGpx},
     {"--srt", "DIR", "one subtitle file per recording: time, speed and position, a subtitle a second", exportSrt},

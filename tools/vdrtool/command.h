@@ -71,5 +71,6 @@ int runLs(const Args& args);
 int runCheck(const Args& args);
 int runExport(const Args& args);
 int runLog(const Args& args);
+int runReport(const Args& args);
 
 }  // namespace vdr

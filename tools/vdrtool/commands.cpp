@@ -15,6 +15,10 @@ const Command kCommands[] = {
      "the travel log files: each with its hours, entries and first and last fix; or the track with speed, course "
      "and the G values (CSV)",
      {}, runLog},
+    {"report", "PATH [-o DIR]",
+     "a page to look at (DIR/index.html, default ./vdrtool-report): the recordings, a frame player, G values, "
+     "tracks, and recorder-sim's run when PATH is in a board directory",
+     {}, runReport},
 };
 const size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
 

@@ -27,5 +27,7 @@ int exportMjpeg(const std::vector<std::string>& bases, const std::string& file);
 int exportCsv(const std::vector<std::string>& bases, const std::string& file);
 int exportGpx(const std::vector<std::string>& bases, const std::string& file);
 int exportSrt(const std::vector<std::string>& bases, const std::string& dir);
+int exportAvi(const std::vector<std::string>& bases, const std::string& dir);
+int exportMp4(const std::vector<std::string>& bases, const std::string& dir);
 
 }  // namespace vdr

@@ -26,6 +26,7 @@ struct PairOptions {
   int beforeFrames = 0;   // the first frames are kept from before the trigger
   bool positions = false;  // every frame carries a valid position, moving north-east
   uint32_t startOffset = 0;  // seconds after the board's start
+  std::vector<uint8_t> picture;  // a whole JPEG for every frame; empty: 300 bytes that are not one
 };
 
 class PairWriter : public ::testing::Test {
@@ -39,11 +40,13 @@ class PairWriter : public ::testing::Test {
     uint32_t start = static_cast<uint32_t>(testing_board::kStartSecond) + o.startOffset;
     EXPECT_EQ(dskWriteStart(mgr.get(), 0, start), 0);
     VIDEO_STREAM& vs = mgr->pVideoStream[0];
-    std::vector<uint8_t> buffer(sizeof(ENC_FRAME) + 300, 0x55);
+    size_t pictureSize = o.picture.empty() ? 300 : o.picture.size();
+    std::vector<uint8_t> buffer(sizeof(ENC_FRAME) + pictureSize, 0x55);
     auto* f = reinterpret_cast<ENC_FRAME*>(buffer.data());
     uint8_t* jpeg = buffer.data() + sizeof(ENC_FRAME);
     jpeg[0] = 0xFF;
     jpeg[1] = 0xD8;
+    if (!o.picture.empty()) std::copy(o.picture.begin(), o.picture.end(), jpeg);
     RecorderSettings settings;
     SetDefaultParameter(&settings);
     uint32_t step = 1000000 / static_cast<uint32_t>(o.framesPerSecond);
@@ -53,7 +56,7 @@ class PairWriter : public ::testing::Test {
       int frameKind = i < o.beforeFrames ? vr::kFrameBefore : vr::kFrameAfter;
       f->seconds.set(sec);
       f->microseconds.set(usec);
-      f->jpegSize.set(300);
+      f->jpegSize.set(static_cast<uint32_t>(pictureSize));
       createExifHeader(&vs.comment);
       createExifFormatImage(&vs.comment, f, &settings, 2, frameKind);
       createExifGsnr(&vs.comment, i, -i, 1000);
