@@ -58,6 +58,29 @@ int flushAndClose(FILE* f) {
 
 }  // namespace
 
+#define SETTING_KEY(field, type)                                                   \
+  {                                                                                \
+    #field, [](const RecorderSettings& s) { return static_cast<int32_t>(s.field); }, \
+        [](RecorderSettings& s, int32_t v) { s.field = static_cast<type>(v); }       \
+  }
+const SettingKey kSettingKeys[] = {
+    SETTING_KEY(RECINGMODE1, int32_t), SETTING_KEY(PRERECTIME1, int32_t), SETTING_KEY(POSTRECTIME1, int32_t),
+    SETTING_KEY(PRERECINT1, int32_t),  SETTING_KEY(POSTRECINT1, int32_t), SETTING_KEY(PRESIZE1, int32_t),
+    SETTING_KEY(POSTSIZE1, int32_t),   SETTING_KEY(PREFIELD1, int32_t),   SETTING_KEY(POSTFIELD1, int32_t),
+    SETTING_KEY(BEEPRECORD, int32_t),  SETTING_KEY(ACCSEN, int32_t),      SETTING_KEY(ACCSENX, int16_t),
+    SETTING_KEY(ACCSENY, int16_t),     SETTING_KEY(ACCSENZ, int16_t),     SETTING_KEY(TRGSET, uint8_t),
+    SETTING_KEY(RECMOD, uint8_t),      SETTING_KEY(PASSWORD, int32_t),
+};
+#undef SETTING_KEY
+const size_t kSettingKeyCount = sizeof kSettingKeys / sizeof kSettingKeys[0];
+
+const SettingKey* FindSettingKey(const char* name) {
+  for (const SettingKey& k : kSettingKeys) {
+    if (strcmp(k.name, name) == 0) return &k;
+  }
+  return nullptr;
+}
+
 void SetDefaultParameter(RecorderSettings* s) {
   s->RECINGMODE1 = RECINGMODE_EVENT;
   s->PRERECTIME1 = 15;
@@ -79,49 +102,84 @@ void SetDefaultParameter(RecorderSettings* s) {
   s->PASSWORD = 0;
 }
 
-void ValidateReadSettings(RecorderSettings* s) {
-  if (!oneOf(s->RECINGMODE1, {1, 2})) s->RECINGMODE1 = RECINGMODE_EVENT;
-  if (!oneOf(s->RECMOD, {1, 2})) s->RECMOD = 2;
+namespace {
+
+// Replaces a field's value, noting it in the log when there is one.
+template <typename T>
+void replace(SharedField<T>& field, int32_t to, const char* key, const char* rule, SettingReplacements* log) {
+  int32_t from = field;
+  if (from == to) return;
+  field = static_cast<T>(to);
+  if (log != nullptr && log->count < SettingReplacements::kMax) log->items[log->count++] = {key, from, to, rule};
+}
+
+}  // namespace
+
+void ValidateReadSettings(RecorderSettings* s, SettingReplacements* log) {
+  if (!oneOf(s->RECINGMODE1, {1, 2})) replace(s->RECINGMODE1, RECINGMODE_EVENT, "RECINGMODE1", "1 or 2", log);
+  if (!oneOf(s->RECMOD, {1, 2})) replace(s->RECMOD, 2, "RECMOD", "1 or 2", log);
 
   if (s->RECINGMODE1 == RECINGMODE_EVENT) {
-    if (!oneOf(s->PRERECINT1, {1, 10, 15, 30})) s->PRERECINT1 = 10;
-    if (!oneOf(s->POSTRECINT1, {1, 10, 15, 30})) s->POSTRECINT1 = 10;
-    if (s->PRERECINT1 != s->POSTRECINT1) s->PRERECINT1 = s->POSTRECINT1 = 10;
+    const char* rates = "event mode: 1, 10, 15 or 30";
+    if (!oneOf(s->PRERECINT1, {1, 10, 15, 30})) replace(s->PRERECINT1, 10, "PRERECINT1", rates, log);
+    if (!oneOf(s->POSTRECINT1, {1, 10, 15, 30})) replace(s->POSTRECINT1, 10, "POSTRECINT1", rates, log);
+    if (s->PRERECINT1 != s->POSTRECINT1) {
+      const char* same = "event mode: PRERECINT1 and POSTRECINT1 must be equal";
+      replace(s->PRERECINT1, 10, "PRERECINT1", same, log);
+      replace(s->POSTRECINT1, 10, "POSTRECINT1", same, log);
+    }
     int32_t rate = s->PRERECINT1;
     int32_t pre = s->PRERECTIME1, post = s->POSTRECTIME1;
     auto pairIs = [&](int32_t a, int32_t b) { return pre == a && post == b; };
+    auto resetPair = [&](int32_t a, int32_t b, const char* rule) {
+      replace(s->PRERECTIME1, a, "PRERECTIME1", rule, log);
+      replace(s->POSTRECTIME1, b, "POSTRECTIME1", rule, log);
+    };
     if (rate == 1) {
-      s->PRERECTIME1 = 2;
-      s->POSTRECTIME1 = 5;
+      resetPair(2, 5, "event mode at rate 1: the times are always 2 and 5");
     } else if (rate == 10 || rate == 15) {
       if (!(pairIs(10, 10) || pairIs(12, 8) || pairIs(15, 5) || pairIs(15, 15) || pairIs(18, 12) || pairIs(20, 10))) {
-        s->PRERECTIME1 = 15;
-        s->POSTRECTIME1 = 5;
+        resetPair(15, 5, "event mode at rate 10 or 15: PRERECTIME1,POSTRECTIME1 one of 10,10 12,8 15,5 15,15 18,12 20,10");
       }
     } else if (!(pairIs(10, 10) || pairIs(12, 8) || pairIs(15, 5))) {  // rate 30
-      s->PRERECTIME1 = 15;
-      s->POSTRECTIME1 = 5;
+      resetPair(15, 5, "event mode at rate 30: PRERECTIME1,POSTRECTIME1 one of 10,10 12,8 15,5");
     }
   } else {
-    if (!oneOf(s->PRERECINT1, {1, 5, 10, 15})) s->PRERECINT1 = 10;
-    if (!oneOf(s->POSTRECINT1, {1, 5, 10, 15})) s->POSTRECINT1 = 10;
-    if (s->PRERECINT1 != s->POSTRECINT1) s->PRERECINT1 = s->POSTRECINT1 = 10;
+    const char* rates = "continuous mode: 1, 5, 10 or 15";
+    if (!oneOf(s->PRERECINT1, {1, 5, 10, 15})) replace(s->PRERECINT1, 10, "PRERECINT1", rates, log);
+    if (!oneOf(s->POSTRECINT1, {1, 5, 10, 15})) replace(s->POSTRECINT1, 10, "POSTRECINT1", rates, log);
+    if (s->PRERECINT1 != s->POSTRECINT1) {
+      const char* same = "continuous mode: PRERECINT1 and POSTRECINT1 must be equal";
+      replace(s->PRERECINT1, 10, "PRERECINT1", same, log);
+      replace(s->POSTRECINT1, 10, "POSTRECINT1", same, log);
+    }
   }
 
-  if (!oneOf(s->PREFIELD1, {2, 4})) s->PREFIELD1 = 4;
-  if (!oneOf(s->POSTFIELD1, {2, 4})) s->POSTFIELD1 = 4;
-  if (s->PREFIELD1 != s->POSTFIELD1) s->PREFIELD1 = s->POSTFIELD1 = 4;
+  if (!oneOf(s->PREFIELD1, {2, 4})) replace(s->PREFIELD1, 4, "PREFIELD1", "2 or 4", log);
+  if (!oneOf(s->POSTFIELD1, {2, 4})) replace(s->POSTFIELD1, 4, "POSTFIELD1", "2 or 4", log);
+  if (s->PREFIELD1 != s->POSTFIELD1) {
+    const char* same = "PREFIELD1 and POSTFIELD1 must be equal";
+    replace(s->PREFIELD1, 4, "PREFIELD1", same, log);
+    replace(s->POSTFIELD1, 4, "POSTFIELD1", same, log);
+  }
 
   if (s->PREFIELD1 == 4) {
-    if (!oneOf(s->PRESIZE1, {32, 64})) s->PRESIZE1 = 64;
-    if (!oneOf(s->POSTSIZE1, {32, 64})) s->POSTSIZE1 = 64;
+    const char* sizes = "fields 4: 32 or 64";
+    if (!oneOf(s->PRESIZE1, {32, 64})) replace(s->PRESIZE1, 64, "PRESIZE1", sizes, log);
+    if (!oneOf(s->POSTSIZE1, {32, 64})) replace(s->POSTSIZE1, 64, "POSTSIZE1", sizes, log);
   } else {
-    if (!oneOf(s->PRESIZE1, {10, 20})) s->PRESIZE1 = 20;
-    if (!oneOf(s->POSTSIZE1, {10, 20})) s->POSTSIZE1 = 20;
+    const char* sizes = "fields 2: 10 or 20";
+    if (!oneOf(s->PRESIZE1, {10, 20})) replace(s->PRESIZE1, 20, "PRESIZE1", sizes, log);
+    if (!oneOf(s->POSTSIZE1, {10, 20})) replace(s->POSTSIZE1, 20, "POSTSIZE1", sizes, log);
   }
 
-  limitAxisLevels(s);
-  if (s->PASSWORD < 4639 || s->PASSWORD > 31636) s->PASSWORD = 0;
+  if (!(s->ACCSEN & 1)) {  // bit 0 set: one level for all axes, the axis levels are not used
+    const char* level = "ACCSEN bit 0 clear: an axis level from -8 to 8";
+    if (abs(static_cast<int>(s->ACCSENX)) > 8) replace(s->ACCSENX, 4, "ACCSENX", level, log);
+    if (abs(static_cast<int>(s->ACCSENY)) > 8) replace(s->ACCSENY, 4, "ACCSENY", level, log);
+    if (abs(static_cast<int>(s->ACCSENZ)) > 8) replace(s->ACCSENZ, 4, "ACCSENZ", level, log);
+  }
+  if (s->PASSWORD < 4639 || s->PASSWORD > 31636) replace(s->PASSWORD, 0, "PASSWORD", "4639 to 31636, else 0", log);
 }
 
 void ValidateWriteSettings(RecorderSettings* s) {
@@ -169,25 +227,10 @@ int ReadConfigFile(RecorderSettings* settings) {
   // Read and validate a copy, then publish it: the other threads never see a value that the
   // rules would refuse.
   RecorderSettings s = *settings;
-  auto readInt = [&](const char* key, int32_t current) { return GetPrivateProfileInt(kSection, key, current, path); };
-  s.RECINGMODE1 = readInt("RECINGMODE1", s.RECINGMODE1);
-  s.PRERECTIME1 = readInt("PRERECTIME1", s.PRERECTIME1);
-  s.POSTRECTIME1 = readInt("POSTRECTIME1", s.POSTRECTIME1);
-  s.PRERECINT1 = readInt("PRERECINT1", s.PRERECINT1);
-  s.POSTRECINT1 = readInt("POSTRECINT1", s.POSTRECINT1);
-  s.PRESIZE1 = readInt("PRESIZE1", s.PRESIZE1);
-  s.POSTSIZE1 = readInt("POSTSIZE1", s.POSTSIZE1);
-  s.PREFIELD1 = readInt("PREFIELD1", s.PREFIELD1);
-  s.POSTFIELD1 = readInt("POSTFIELD1", s.POSTFIELD1);
-  s.BEEPRECORD = readInt("BEEPRECORD", s.BEEPRECORD);
-  s.ACCSEN = readInt("ACCSEN", s.ACCSEN);
-  // Narrow fields keep the low bits of what the file says.
-  s.ACCSENX = static_cast<int16_t>(readInt("ACCSENX", s.ACCSENX));
-  s.ACCSENY = static_cast<int16_t>(readInt("ACCSENY", s.ACCSENY));
-  s.ACCSENZ = static_cast<int16_t>(readInt("ACCSENZ", s.ACCSENZ));
-  s.TRGSET = static_cast<uint8_t>(readInt("TRGSET", s.TRGSET));
-  s.RECMOD = static_cast<uint8_t>(readInt("RECMOD", s.RECMOD));
-  s.PASSWORD = readInt("PASSWORD", s.PASSWORD);
+  for (size_t i = 0; i < kSettingKeyCount; ++i) {
+    const SettingKey& k = kSettingKeys[i];
+    k.set(s, GetPrivateProfileInt(kSection, k.name, k.get(s), path));
+  }
   ValidateReadSettings(&s);
   *settings = s;
   return 0;

@@ -58,6 +58,32 @@ int ReadTimeConfigFile(time_t* clock);
 int CreateVersionFile();
 int CmpFirmwareVersion(const char* version, const char* path);
 
-// The two validation rule sets, exposed for tests: the reader's and the writer's.
-void ValidateReadSettings(RecorderSettings* settings);
+// The keys of section SET, in the order the reader takes them. `set` stores a value read from a
+// file as the field keeps it (the narrow fields keep the low bits).
+struct SettingKey {
+  const char* name;
+  int32_t (*get)(const RecorderSettings& s);
+  void (*set)(RecorderSettings& s, int32_t value);
+};
+extern const SettingKey kSettingKeys[];
+extern const size_t kSettingKeyCount;
+// The key of that name (exact spelling), or null.
+const SettingKey* FindSettingKey(const char* name);
+
+// What a validation replaced and by which rule, for the PC tools that tell a user why a value
+// did not take (the program itself passes no log: it replaces values silently).
+struct SettingReplacement {
+  const char* key;
+  int32_t from;
+  int32_t to;
+  const char* rule;
+};
+struct SettingReplacements {
+  static constexpr int kMax = 24;  // more than the rules can replace in one pass
+  SettingReplacement items[kMax];
+  int count = 0;
+};
+
+// The two validation rule sets, exposed for tests and tools: the reader's and the writer's.
+void ValidateReadSettings(RecorderSettings* settings, SettingReplacements* log = nullptr);
 void ValidateWriteSettings(RecorderSettings* settings);

@@ -7,6 +7,9 @@ RECORDER_BUILD_PACKAGES="cmake ninja-build g++ libgtest-dev googletest libbenchm
 RECORDER_SIM_PACKAGES="dosfstools fusefat fuse mtools libturbojpeg0-dev libjpeg-turbo-progs libimage-exiftool-perl"
 # The GPS receiver models' output is checked with gpsd's decoder (gpsdecode).
 RECORDER_SIM_PACKAGES="$RECORDER_SIM_PACKAGES gpsd-clients"
+# vdrtool's report is checked in a real browser (headless Chromium) and the demo takes its
+# screenshot; its AVI and MP4 exports are checked with ffprobe (ffmpeg also writes the MP4).
+RECORDER_SIM_PACKAGES="$RECORDER_SIM_PACKAGES chromium ffmpeg"
 # The board build: cross compiler and user-mode emulation for its unit tests.
 RECORDER_ARM_PACKAGES="g++-arm-linux-gnueabi qemu-user-static"
 # The fuzz targets: clang with libFuzzer and the sanitizers.

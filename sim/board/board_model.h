@@ -86,6 +86,12 @@ class RunnerExtension {
   virtual void beforeBoot(RunnerContext& ctx) { (void)ctx; }
   // After the board process ended (reboot, power cut, program end).
   virtual void boardDown(RunnerContext& ctx) { (void)ctx; }
+  // Checks a runner action's arguments before the run starts; false with a message.
+  virtual bool checkAction(const std::vector<std::string>& words, std::string* error) const {
+    (void)words;
+    (void)error;
+    return true;
+  }
   // Carries out a runner action; false when the arguments are not understood.
   virtual bool act(RunnerContext& ctx, const std::vector<std::string>& words) { (void)ctx; (void)words; return false; }
   virtual void runEnd(RunnerContext& ctx) { (void)ctx; }

@@ -12,6 +12,7 @@ namespace sim {
 namespace {
 
 int gTimelineFd = -1;
+bool gStampBoardClock = false;
 
 }  // namespace
 
@@ -77,8 +78,11 @@ TimelineEvent& TimelineEvent::add(const char* key, double value) {
   return *this;
 }
 
+void timelineStampBoardClock(bool on) { gStampBoardClock = on; }
+
 void TimelineEvent::emit() {
   if (gTimelineFd < 0) return;
+  if (gStampBoardClock) add("board_time", worldTimeText(Clock::system()));
   std::string line = line_ + "}\n";
   // One write per line: O_APPEND keeps lines of the runner and the board process whole.
   ssize_t done = ::write(gTimelineFd, line.data(), line.size());

@@ -27,6 +27,11 @@ class TimelineEvent {
 
 // Opens DIR/timeline.jsonl for appending (the runner truncates it at the start of a run).
 void timelineOpen(const std::string& path, bool truncate);
+// In the board process: every line also carries the board's own clock ("board_time", its time of
+// day as the program reads it). The board takes its clock from the clock chip in whole seconds,
+// so it trails the true time ("time") by up to a second, or more when the chip was set wrong: a
+// shock at "time" shows in the frames stamped near "board_time".
+void timelineStampBoardClock(bool on);
 std::string jsonEscape(const std::string& text);
 // "YYYY-MM-DD hh:mm:ss.mmm" of the simulated wall time, in the board's time zone.
 std::string worldTimeText(int64_t worldNs);

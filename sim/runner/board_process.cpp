@@ -77,6 +77,7 @@ void runBoardProcess(const BoardProcessArgs& args) {
   setBoardDir(args.config.boardDir);
   Clock::runAt(args.speed, args.monoAnchor, 0, args.worldAtZero);
   timelineOpen(args.config.boardDir + "/timeline.jsonl", false);
+  timelineStampBoardClock(true);
   prepareRootfs(args.config.boardDir);
 
   setRebootHandler([] {

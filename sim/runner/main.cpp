@@ -18,7 +18,10 @@ void usage(FILE* out) {
   fprintf(out,
           "usage: recorder-sim --board DIR [--scenario FILE] [--speed N] [--duration SECONDS]\n"
           "                    [--start \"YYYY-MM-DD hh:mm:ss\"] [--tz ZONE] [--hold-up SECONDS]\n"
-          "  --board DIR       the board directory (created, or reused with its card and clock)\n"
+          "Runs the recorder on a simulated board. Only --board is required; every other option has\n"
+          "a default. With neither --duration nor a \"stop\" line in the scenario the run goes on until\n"
+          "Ctrl-C, which stops the board in order.\n"
+          "  --board DIR       (required) the board directory (created, or reused with its card and clock)\n"
           "  --scenario FILE   timed actions, one a line: \"<seconds> <action> <arguments>\"\n"
           "  --speed N         simulated seconds per real second (default 1)\n"
           "  --duration S      stop the board in order (SIGINT) after S simulated seconds\n"
@@ -93,7 +96,9 @@ int main(int argc, char** argv) {
       value(&v);
       double n;
       if (!numberArg(v, &n) || (k == "--speed" && n <= 0)) {
-        fprintf(stderr, "recorder-sim: %s: not a valid number: %s\n", k.c_str(), v);
+        fprintf(stderr, "recorder-sim: %s %s: %s\n", k.c_str(), v,
+                k == "--speed" ? "the speed must be a number above 0 (simulated seconds per real second: 1, 10, 0.5 ...)"
+                               : "expected a number of seconds, 0 or more (30, 2.5 ...)");
         return 2;
       }
       (k == "--speed" ? o.speed : k == "--duration" ? o.durationSeconds : o.holdUpSeconds) = n;
@@ -124,6 +129,7 @@ int main(int argc, char** argv) {
     }
   }
   if (o.boardDir.empty()) {
+    fprintf(stderr, "recorder-sim: --board DIR is required\n");
     usage(stderr);
     return 2;
   }

@@ -459,8 +459,25 @@ bool knownAction(const std::string& name) {
 
 namespace {
 
-// The arguments of a board action, as the part of the board that carries it out checks them.
-bool boardActionValid(const std::vector<std::string>& words, std::string* error) {
+// The arguments of an action, as the part of the board or the runner that carries it out checks
+// them; the runner's own actions (stop, power) are checked here.
+bool actionValid(const std::vector<std::string>& words, std::string* error) {
+  if (words[0] == "stop") {
+    if (words.size() == 1) return true;
+    *error = "expected \"stop\" alone";
+    return false;
+  }
+  if (words[0] == "power") {
+    if (words.size() == 2 && (words[1] == "on" || words[1] == "off")) return true;
+    *error = "expected \"power on\" or \"power off\"";
+    return false;
+  }
+  // The runner's extensions carry out an action before the board does (hold, release).
+  for (auto& e : createRunnerExtensions()) {
+    for (const std::string& a : e->actions()) {
+      if (a == words[0]) return e->checkAction(words, error);
+    }
+  }
   for (auto& m : createBoardModels()) {
     for (const std::string& a : m->actions()) {
       if (a == words[0]) return m->checkAction(words, error);
@@ -471,24 +488,31 @@ bool boardActionValid(const std::vector<std::string>& words, std::string* error)
 
 }  // namespace
 
+bool checkScenario(const std::string& path, const std::vector<ScenarioAction>& scenario, std::string* error) {
+  for (const ScenarioAction& a : scenario) {
+    std::string why;
+    if (!knownAction(a.words[0])) {
+      why = "unknown action \"" + a.words[0] + "\"";
+    } else if (actionValid(a.words, &why)) {
+      continue;
+    }
+    *error = path + ":" + std::to_string(a.line) + ": \"" + a.text() + "\": " + why;
+    return false;
+  }
+  return true;
+}
+
 int runRecorderSim(const RunnerOptions& options) {
   std::vector<ScenarioAction> scenario;
   if (!options.scenarioPath.empty()) {
     std::string error;
     if (!loadScenario(options.scenarioPath, &scenario, &error)) {
-      fprintf(stderr, "recorder-sim: %s: %s\n", options.scenarioPath.c_str(), error.c_str());
+      fprintf(stderr, "recorder-sim: %s:%s\n", options.scenarioPath.c_str(), error.c_str());
       return 2;
     }
-    for (const ScenarioAction& a : scenario) {
-      if (!knownAction(a.words[0])) {
-        fprintf(stderr, "recorder-sim: %s: line %d: unknown action \"%s\"\n", options.scenarioPath.c_str(), a.line,
-                a.words[0].c_str());
-        return 2;
-      }
-      if (!boardActionValid(a.words, &error)) {
-        fprintf(stderr, "recorder-sim: %s: line %d: %s\n", options.scenarioPath.c_str(), a.line, error.c_str());
-        return 2;
-      }
+    if (!checkScenario(options.scenarioPath, scenario, &error)) {
+      fprintf(stderr, "recorder-sim: %s\n", error.c_str());
+      return 2;
     }
   }
   Runner runner(options, std::move(scenario));

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -21,6 +22,10 @@ struct RunnerOptions {
 
 int runRecorderSim(const RunnerOptions& options);
 bool knownAction(const std::string& name);
+// Every action of a scenario read from `path` is known and its arguments make sense; else false
+// with "PATH:LINE: "ACTION": why".
+struct ScenarioAction;
+bool checkScenario(const std::string& path, const std::vector<ScenarioAction>& scenario, std::string* error);
 // "YYYY-MM-DD hh:mm:ss" in the current time zone.
 int64_t parseWorldTime(const std::string& text, bool* ok);
 

@@ -27,7 +27,7 @@ bool parseScenario(const std::string& text, std::vector<ScenarioAction>* actions
     char* end = nullptr;
     double seconds = strtod(first.c_str(), &end);
     if (end == first.c_str() || *end != '\0' || seconds < 0) {
-      *error = "line " + std::to_string(number) + ": expected a time in seconds, found \"" + first + "\"";
+      *error = std::to_string(number) + ": expected a time in seconds (0 or more), found \"" + first + "\"";
       return false;
     }
     ScenarioAction action;
@@ -35,7 +35,7 @@ bool parseScenario(const std::string& text, std::vector<ScenarioAction>* actions
     action.line = number;
     for (std::string w; words >> w;) action.words.push_back(w);
     if (action.words.empty()) {
-      *error = "line " + std::to_string(number) + ": an action is missing after the time";
+      *error = std::to_string(number) + ": an action is missing after the time";
       return false;
     }
     actions->push_back(action);
@@ -49,7 +49,7 @@ bool parseScenario(const std::string& text, std::vector<ScenarioAction>* actions
 bool loadScenario(const std::string& path, std::vector<ScenarioAction>* actions, std::string* error) {
   std::ifstream in(path);
   if (!in) {
-    *error = "cannot read " + path;
+    *error = " cannot be read";
     return false;
   }
   std::stringstream text;

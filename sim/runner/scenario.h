@@ -17,7 +17,8 @@ struct ScenarioAction {
   std::string text() const;
 };
 
-// Parses a scenario. On an error gives false and a message naming the line.
+// Parses a scenario. On an error gives false and a message that starts with the line number
+// ("12: ..."), to follow "FILE:".
 bool parseScenario(const std::string& text, std::vector<ScenarioAction>* actions, std::string* error);
 bool loadScenario(const std::string& path, std::vector<ScenarioAction>* actions, std::string* error);
 

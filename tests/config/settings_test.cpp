@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+
 #include "support/test_board.h"
 
 namespace {
@@ -234,6 +237,46 @@ TEST_F(SettingsTest, VersionFileIsWrittenOnlyWhenTheFirmwareChanged) {
   ASSERT_EQ(CreateVersionFile(), 0);
   EXPECT_EQ(board.readFile("/mnt/log/config/version.ini"), "[INFO] VERSION=KVOX_1.0.2.RC3 kept\n");
   EXPECT_NE(console.text().find("@@ Same version"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The log of what the reader's rules replaced names each value and the rule; the values are
+// those the record ends with, the same as without a log.
+TEST(SettingsReplacementLog, NamesEachReplacedValueAndItsRule) {
+  RecorderSettings logged, silent;
+  SetDefaultParameter(&logged);
+  logged.PRERECINT1 = 5;  // a continuous-mode rate, in event mode
+  logged.PREFIELD1 = 2;   // alone: POSTFIELD1 stays 4
+  silent = logged;
+  SettingReplacements log;
+  ValidateReadSettings(&logged, &log);
+  ValidateReadSettings(&silent);
+  EXPECT_EQ(memcmp(&logged, &silent, sizeof logged), 0);
+  ASSERT_EQ(log.count, 2);
+  EXPECT_STREQ(log.items[0].key, "PRERECINT1");
+  EXPECT_EQ(log.items[0].from, 5);
+  EXPECT_EQ(log.items[0].to, 10);
+  EXPECT_NE(std::string(log.items[0].rule).find("event mode"), std::string::npos);
+  EXPECT_STREQ(log.items[1].key, "PREFIELD1");
+  EXPECT_EQ(log.items[1].to, 4);
+  EXPECT_NE(std::string(log.items[1].rule).find("must be equal"), std::string::npos);
+
+  SettingReplacements none;
+  SetDefaultParameter(&logged);
+  ValidateReadSettings(&logged, &none);
+  EXPECT_EQ(none.count, 0) << "the defaults pass the reader's rules";
+}
+
+TEST(SettingsKeyTable, HoldsEveryKeyOnceAndStoresNarrowFieldsTruncated) {
+  EXPECT_EQ(kSettingKeyCount, 17u);
+  RecorderSettings s;
+  SetDefaultParameter(&s);
+  FindSettingKey("TRGSET")->set(s, 259);
+  EXPECT_EQ(s.TRGSET, 3);
+  EXPECT_EQ(FindSettingKey("trgset"), nullptr) << "keys are spelled as the files spell them";
 }
 
 }  // namespace

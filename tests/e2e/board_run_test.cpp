@@ -1,6 +1,7 @@
 // The whole program on the simulated board: boot, run, orderly stop, reboots and power cuts.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <regex>
 
 #include "support/sim_run.h"
@@ -67,10 +68,38 @@ TEST_F(BoardRunTest, ARebootDuringTheRunBootsAgainAndAPowerCutBeyondTheHoldUpKil
 TEST_F(BoardRunTest, ScenarioErrorsAreReportedBeforeAnythingRuns) {
   auto run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10"}, "5 fly away\n");
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_NE(run.output.find("line 1: unknown action \"fly\""), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find(dir + ".scenario:1: \"fly away\": unknown action \"fly\""), std::string::npos) << run.output;
   run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10"}, "soon stop\n");
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.output.find("expected a time in seconds"), std::string::npos);
+  // Each action's arguments are checked when the scenario is read, with the file and the line.
+  const std::pair<const char*, const char*> wrong[] = {
+      {"10 press rek\n", ":2: \"press rek\": unknown button \"rek\""},
+      {"3 power sideways\n", ":2: \"power sideways\": expected \"power on\" or \"power off\""},
+      {"0 settings PRERECINT=10\n", ":2: \"settings PRERECINT=10\": settings: unknown key \"PRERECINT\""},
+      {"0 settings prerecint1=10\n", "keys are upper case: PRERECINT1"},
+      {"0 settings PRERECINT1=ten\n", "PRERECINT1=\"ten\": the value must be a whole number"},
+      {"0 card insert large\n", ":2: \"card insert large\": card: expected"},
+      {"5 rtc fail now 3\n", "expected \"rtc fail read N\""},
+  };
+  for (const auto& [line, message] : wrong) {
+    run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10"}, std::string("# a comment first\n") + line + "60 stop\n");
+    EXPECT_EQ(run.exitCode, 2) << line;
+    EXPECT_NE(run.output.find(message), std::string::npos) << line << run.output;
+    EXPECT_TRUE(run.events("boot").empty()) << "nothing ran: " << line;
+  }
+  run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "0"});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.output.find("--speed 0: the speed must be a number above 0"), std::string::npos) << run.output;
+}
+
+TEST_F(BoardRunTest, ASettingsValueTheRecorderReplacesIsNamedWithItsReplacement) {
+  auto run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10", "--card-dir", "--duration", "1"},
+                    "0 settings PRERECINT1=5 PREFIELD1=2\n");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("PRERECINT1=5 becomes 10 (event mode: 1, 10, 15 or 30)"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("PREFIELD1=2 becomes 4 (PREFIELD1 and POSTFIELD1 must be equal)"), std::string::npos);
+  EXPECT_EQ(run.events("settings-replaced").size(), 2u);
 }
 
 TEST_F(BoardRunTest, AStopDuringStartUpIsStillAnOrderlyStop) {
@@ -79,6 +108,43 @@ TEST_F(BoardRunTest, AStopDuringStartUpIsStillAnOrderlyStop) {
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_NE(run.output.find("REBOOT!!"), std::string::npos) << run.output;
   }
+}
+
+}  // namespace
+
+namespace {
+
+double wallSeconds(const std::string& text) {
+  struct tm tm = {};
+  int ms = 0;
+  sscanf(text.c_str(), "%d-%d-%d %d:%d:%d.%d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour, &tm.tm_min,
+         &tm.tm_sec, &ms);
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
+  return static_cast<double>(timegm(&tm)) + ms / 1000.0;
+}
+
+// The board's clock comes from its clock chip, here an hour behind: the timeline holds both the
+// true time and the board's, so a shock can be matched with the frames stamped at board time.
+TEST(BoardRunTimeline, BoardProcessLinesCarryTheBoardsClockBesideTheTrueTime) {
+  std::string dir = testing_board::makeBoardDir("board-time");
+  auto run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10", "--card-dir", "--rtc-offset", "-3600"},
+                    "12 stop\n");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  std::regex stamps("\"time\":\"([^\"]+)\".*\"board_time\":\"([^\"]+)\"");
+  // The program's last pattern (at the stop) comes long after it set its clock from the chip.
+  auto patterns = run.events("pattern");
+  ASSERT_FALSE(patterns.empty());
+  const std::string& last = patterns.back();
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(last, m, stamps)) << last;
+  double behind = wallSeconds(m[1].str()) - wallSeconds(m[2].str());
+  EXPECT_GE(behind, 3600.0) << last;
+  EXPECT_LT(behind, 3601.0) << "whole seconds of the chip: at most a second more" << last;
+  for (const std::string& line : run.events("run-start")) {
+    EXPECT_EQ(line.find("board_time"), std::string::npos) << "recorder-sim itself has no board clock";
+  }
+  testing_board::removeBoardDir(dir);
 }
 
 }  // namespace

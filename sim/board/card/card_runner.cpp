@@ -8,6 +8,7 @@
 #include "board/card/card_model.h"
 #include "board/card/card_store.h"
 #include "board/card/fat_image.h"
+#include "board/card/settings_feedback.h"
 #include "board/timeline.h"
 
 namespace sim {
@@ -133,6 +134,24 @@ void CardRunnerExtension::writeSettings(RunnerContext& ctx, const std::vector<st
   std::string keys;
   for (const auto& [k, v] : values) keys += " " + k + "=" + v;
   ctx.note("settings: %s now has%s", file.c_str(), keys.c_str());
+  for (const std::string& change : settingsReplacements(applySettings(text, values))) {
+    ctx.note("settings: when the recorder reads them, %s", change.c_str());
+    TimelineEvent("settings-replaced").add("change", change).emit();
+  }
+}
+
+bool CardRunnerExtension::checkAction(const std::vector<std::string>& words, std::string* error) const {
+  if (words[0] == "settings") return checkSettingsAction(words, error);
+  if (words.size() >= 2 && cardFaultAction(words, nullptr)) return true;
+  // A fresh extension's act() only queues the change: whether it takes the words is the check.
+  CardRunnerExtension probe;
+  RunnerContext quiet;
+  if (probe.act(quiet, words)) return true;
+  *error = "card: expected \"card insert SIZE [blank] [partitioned]\", \"card remove\", \"card file PATH [TEXT]\","
+           " \"card fill recordings N [event|normal] [SIZE]\", \"card fill free SIZE\" or a fault: \"card fail"
+           " write|fsync|close [after N] [eio|enospc|erofs]\", \"card full [after BYTES]\", \"card readonly\","
+           " \"card remove after-writes N\", \"card cut after-writes N\", \"card faults clear\"";
+  return false;
 }
 
 bool CardRunnerExtension::act(RunnerContext& ctx, const std::vector<std::string>& words) {
@@ -146,13 +165,13 @@ bool CardRunnerExtension::act(RunnerContext& ctx, const std::vector<std::string>
     }
     if (values.empty()) return false;
     change = [this, values](RunnerContext& c) { writeSettings(c, values); };
-  } else if (words.size() >= 2 && words[1] != "remove" && cardFaultAction(words, nullptr)) {
+  } else if (words.size() >= 2 && !(words.size() == 2 && words[1] == "remove") && cardFaultAction(words, nullptr)) {
     // A fault of the card: at once on a running board, else armed for its next boot.
     std::string line;
     for (const std::string& w : words) line += (line.empty() ? "" : " ") + w;
     if (ctx.boardRunning && ctx.sendToBoard) {
       ctx.sendToBoard(line);
-    } else {
+    } else if (!ctx.boardDir.empty()) {
       std::ofstream(cardFaultsPath(ctx.boardDir), std::ios::app) << line << "\n";
       ctx.note("%s: armed for the next boot", line.c_str());
     }

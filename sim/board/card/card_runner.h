@@ -23,6 +23,7 @@ class CardRunnerExtension : public RunnerExtension {
   void runStart(RunnerContext& ctx) override;
   void beforeBoot(RunnerContext& ctx) override;
   void boardDown(RunnerContext& ctx) override;
+  bool checkAction(const std::vector<std::string>& words, std::string* error) const override;
   bool act(RunnerContext& ctx, const std::vector<std::string>& words) override;
   void runEnd(RunnerContext& ctx) override;
 

@@ -197,6 +197,21 @@ class Tq90raBoardModel : public BoardModel {
     board_->rtc().setChipSeconds(Ds1337Model::secondsOf(f));
   }
 
+  bool checkAction(const std::vector<std::string>& words, std::string* error) const override {
+    Tq90raBoard::Button b;
+    if (words[0] == "rtc") {
+      char* end = nullptr;
+      bool count = words.size() == 4 && strtol(words[3].c_str(), &end, 10) >= 0 && *end == '\0' && !words[3].empty();
+      if (count && words[1] == "fail" && (words[2] == "read" || words[2] == "write")) return true;
+      *error = "expected \"rtc fail read N\" or \"rtc fail write N\"";
+      return false;
+    }
+    if (words.size() == 2 && buttonOf(words[1], &b)) return true;
+    *error = words.size() == 2 ? "unknown button \"" + words[1] + "\": the buttons are rec and reset"
+                               : "expected \"" + words[0] + " rec\" or \"" + words[0] + " reset\"";
+    return false;
+  }
+
   bool act(const std::vector<std::string>& words) override {
     Tq90raBoard::Button b;
     if (words[0] == "rtc") return rtcAction(words);
@@ -248,6 +263,9 @@ class Tq90raBoardModel : public BoardModel {
 class HeldButtons : public RunnerExtension {
  public:
   std::vector<std::string> actions() const override { return {"hold", "release"}; }
+  bool checkAction(const std::vector<std::string>& words, std::string* error) const override {
+    return Tq90raBoardModel().checkAction(words, error);
+  }
 
   bool act(RunnerContext& ctx, const std::vector<std::string>& words) override {
     Tq90raBoard::Button b;

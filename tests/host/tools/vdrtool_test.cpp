@@ -14,45 +14,14 @@
 #include "recording.h"
 #include "support/test_board.h"
 #include "support/test_card.h"
+#include "pair_writer.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class VdrReader : public ::testing::Test {
+class VdrReader : public vdrtest::PairWriter {
  protected:
-  // Writes a closed pair of `frames` frames, 100 ms apart, through the program's store.
-  std::string writePair(int frames) {
-    uint32_t kind = STREAM_KIND_BASE | STREAM_KIND_EVENT;
-    DiskMgrPtr mgr(dskOpen("/mnt/log", 1, &kind, OVERWRITE_QUOTA_K_EVENT));
-    EXPECT_NE(mgr, nullptr);
-    uint32_t start = static_cast<uint32_t>(testing_board::kStartSecond);
-    EXPECT_EQ(dskWriteStart(mgr.get(), 0, start), 0);
-    VIDEO_STREAM& vs = mgr->pVideoStream[0];
-    std::vector<uint8_t> buffer(sizeof(ENC_FRAME) + 300, 0x55);
-    auto* f = reinterpret_cast<ENC_FRAME*>(buffer.data());
-    uint8_t* jpeg = buffer.data() + sizeof(ENC_FRAME);
-    jpeg[0] = 0xFF;
-    jpeg[1] = 0xD8;
-    RecorderSettings settings;
-    SetDefaultParameter(&settings);
-    for (int i = 0; i < frames; ++i) {
-      uint32_t usec = static_cast<uint32_t>(i % 10) * 100000;
-      f->seconds.set(start + static_cast<uint32_t>(i / 10));
-      f->microseconds.set(usec);
-      f->jpegSize.set(300);
-      createExifHeader(&vs.comment);
-      createExifFormatImage(&vs.comment, f, &settings, 2, vr::kFrameAfter);
-      createExifGsnr(&vs.comment, i, -i, 1000);
-      SetFrameIdxTime(&vs, start + static_cast<uint32_t>(i / 10), usec, vr::kFrameAfter, 2);
-      SetFrameIdxGsnr(&vs, i, -i, 1000);
-      EXPECT_EQ(dskWrite(mgr.get(), 0, f, jpeg), 0);
-    }
-    std::string base = vs.basePath;
-    vs.IdxHeader.triggerType = 2;
-    EXPECT_EQ(dskWriteEnd(mgr.get(), 0), 0);
-    return board.host(base);
-  }
   static void truncateBy(const std::string& path, uintmax_t bytes) {
     fs::resize_file(path, fs::file_size(path) - bytes);
   }
@@ -61,10 +30,6 @@ class VdrReader : public ::testing::Test {
     f.seekp(offset);
     f.put(static_cast<char>(value));
   }
-
-  testing_board::TestBoard board;
-  testing_board::ConsoleCapture console;
-  testing_board::TestCard card;
 };
 
 TEST_F(VdrReader, APairFromTheStoreReadsBackSound) {
