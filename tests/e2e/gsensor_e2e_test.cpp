@@ -157,7 +157,7 @@ TEST_F(GsensorEndToEnd, AShockGivesOneGSensorEventWhoseFramesCarryTheDrive) {
 }
 
 TEST_F(GsensorEndToEnd, AShockDuringAWriteIsRecordedAsASuccessiveTriggerOnceTheWriteEnds) {
-  SimRun r = run("55 shock 2500 0 0 300\n58 shock 0 0 2500 300\n80 stop\n");
+  SimRun r = runUntil("55 shock 2500 0 0 300\n58 shock 0 0 2500 300\n", "SD write End", 2);
   std::vector<vdr::Recording> recs = recordings();
   ASSERT_EQ(recs.size(), 2u) << r.output;
   expectEventPair(recs[0], kGsensor);
