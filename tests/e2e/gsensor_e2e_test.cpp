@@ -157,7 +157,7 @@ TEST_F(GsensorEndToEnd, AShockGivesOneGSensorEventWhoseFramesCarryTheDrive) {
 }
 
 TEST_F(GsensorEndToEnd, AShockDuringAWriteIsRecordedAsASuccessiveTriggerOnceTheWriteEnds) {
-  SimRun r = run("55 shock 2500 0 0 300\n58 shock 0 0 2500 300\n80 stop\n");
+  SimRun r = runUntil("55 shock 2500 0 0 300\n58 shock 0 0 2500 300\n", "SD write End", 2);
   std::vector<vdr::Recording> recs = recordings();
   ASSERT_EQ(recs.size(), 2u) << r.output;
   expectEventPair(recs[0], kGsensor);
@@ -188,7 +188,7 @@ TEST_F(GsensorEndToEnd, ShockAndSensorFailureActionsAreCheckedBeforeTheRun) {
   for (const char* bad : {"5 shock 2500 0\n", "5 shock 2500 0 0 0\n", "5 gsensor fail\n", "5 gsensor fail many\n"}) {
     SimRun r = runSim(RECORDER_SIM_PATH, dir, {"--speed", "20"}, bad);
     EXPECT_EQ(r.exitCode, 2) << bad;
-    EXPECT_NE(r.output.find("line 1: "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(".scenario:1: "), std::string::npos) << r.output;
     EXPECT_TRUE(r.events("boot").empty());
   }
 }

@@ -154,7 +154,7 @@ int64_t expectEventPair(const vdr::Recording& r, int sequence) {
 }
 
 TEST_F(RecordingE2E, EventRecordingHoldsTheSecondsAroundTheTriggerInOnePair) {
-  SimRun r = run("60 press rec\n75 stop\n");
+  SimRun r = runUntil("60 press rec\n", ": MSG_WRITE_END\n");
   std::string console = r.console();
   EXPECT_LT(console.find("@@@ MSG_SUPER_CAP_CHARGED"), console.find("SD write Start"));
   std::regex writeEnd("MAIN____[0-9]{4}: MSG_WRITE_END\n");
@@ -296,7 +296,8 @@ TEST_F(RecordingE2E, RecMod1WithTheEntryLimitReachedIgnoresContinuousTriggers) {
 
 TEST_F(RecordingE2E, RecMod2RemovesTheOldestPairsAnnouncesOverwriteOnceAndRecordingGoesOn) {
   // The entry limit reached: the first check (45 s) removes pair 1, the next (105 s) pair 2.
-  SimRun r = run("0 card fill recordings 1000\n60 press rec\n115 stop\n");
+  SimRun r = runUntil("0 card fill recordings 1000\n60 press rec\n",
+                      "remove(/mnt/log/ch1/event/0000000002,2025.01.01,00.01.00.vdx)");
   std::string console = r.console();
   std::regex announced("MAIN____[0-9]{4}: MSG_OVERWRITE_MODE\n");
   EXPECT_EQ(std::distance(std::sregex_iterator(console.begin(), console.end(), announced), std::sregex_iterator()), 1)

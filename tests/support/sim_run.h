@@ -35,7 +35,7 @@ SimRun runSim(const std::string& recorderSim, const std::string& boardDir, const
 // slowly the machine runs it. Fails the test when that does not happen within `seconds` of real
 // time.
 SimRun runSimUntil(const std::string& recorderSim, const std::string& boardDir, const std::vector<std::string>& args,
-                   const std::string& scenario, const std::string& text, int count = 1, double seconds = 300);
+                   const std::string& scenario, const std::string& text, int count = 1, double seconds = 100);
 
 // recorder-sim running in the background while a test acts on the board from outside (a PC
 // program on a pseudo-terminal); its output goes to DIR.output.

@@ -82,6 +82,7 @@ bool CardInput::open(const std::string& path, std::string* error) {
   }
   bool isCard = false;
   if (looksLikeCardImage(root_)) {
+    imagePath_ = root_;
     if (!image_.extract(root_, error)) return false;
     root_ = image_.dir();
     isCard = true;

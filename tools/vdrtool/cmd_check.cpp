@@ -28,7 +28,7 @@ int runCheck(const Args& args) {
   CardInput input;
   if (!input.openOrReport(args.positional[0])) return kExitFailed;
   bool decode = args.has("--decode");
-  int damaged = 0;
+  int damaged = 0, open = 0;
   for (const std::string& base : input.bases()) {
     Recording r = readRecording(base, true);
     if (decode) {
@@ -44,12 +44,20 @@ int runCheck(const Args& args) {
       printf("ok      %s (%zu frames)\n", r.name.c_str(), r.frames.size());
       continue;
     }
+    if (r.onlyOpen()) {
+      // Cut off while written (a power cut): readable up to its last whole frame; `repair`
+      // closes it on a copy of the card.
+      ++open;
+      printf("OPEN    %s (%zu frames readable of %zu indexed; never closed)\n", r.name.c_str(), r.readableFrames,
+             r.frames.size());
+      continue;
+    }
     ++damaged;
     printf("DAMAGED %s\n", r.name.c_str());
     for (const std::string& p : r.problems) printf("        %s\n", p.c_str());
   }
-  printf("%zu recordings, %d damaged\n", input.bases().size(), damaged);
-  return damaged == 0 ? kExitOk : kExitFailed;
+  printf("%zu recordings, %d damaged, %d left open\n", input.bases().size(), damaged, open);
+  return damaged == 0 && open == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace vdr

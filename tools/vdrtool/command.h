@@ -47,11 +47,14 @@ class CardInput {
   // open(), printing "vdrtool: PATH: why" on stderr when it fails.
   bool openOrReport(const std::string& path);
   const std::string& root() const { return root_; }  // the directory (or file) read
+  // The card image the recordings were copied out of (empty when PATH was no image).
+  const std::string& imagePath() const { return imagePath_; }
   const std::vector<std::string>& bases() const { return bases_; }
 
  private:
   CardImage image_;
   std::string root_;
+  std::string imagePath_;
   std::vector<std::string> bases_;
 };
 
@@ -72,5 +75,6 @@ int runCheck(const Args& args);
 int runExport(const Args& args);
 int runReport(const Args& args);
 int runLog(const Args& args);
+int runRepair(const Args& args);
 
 }  // namespace vdr

@@ -19,6 +19,10 @@ const Command kCommands[] = {
      "the travel log files: each with its hours, entries and first and last fix; or the track with speed, course "
      "and the G values (CSV)",
      {}, runLog},
+    {"repair", "PATH COPY",
+     "copies the card (an image or a directory) to COPY and closes there every pair left open by a cut-off "
+     "write, keeping its readable frames; PATH is not changed",
+     {}, runRepair},
 };
 const size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
 

@@ -56,6 +56,10 @@ void readIndex(Recording& r) {
       r.headers.push_back(h);
       pos += sizeof(vr::IdxHeader);
       segmentEntries = 0;
+    } else if (marker == vr::kEntryMarker && bytes.size() - pos < sizeof(vr::FrameIndexEntry)) {
+      r.problems.push_back("index file ends inside an entry at byte " + std::to_string(pos) + " (not closed)");
+      r.open = true;
+      break;
     } else {
       r.problems.push_back("index file: unreadable bytes at " + std::to_string(pos) + " of " +
                            std::to_string(bytes.size()));
@@ -64,7 +68,27 @@ void readIndex(Recording& r) {
   }
   if (segmentEntries > 0) {
     r.problems.push_back(std::to_string(segmentEntries) + " entries at the end without an index header (not closed)");
+    r.open = true;
   }
+}
+
+// The leading frames of an open pair that a reader gets whole.
+void countReadable(Recording& r) {
+  uint64_t expected = 0;
+  size_t n = 0;
+  for (; n < r.frames.size(); ++n) {
+    const vr::FrameIndexEntry& e = r.frames[n].entry;
+    if (!entryMarkersOk(e) || e.offset.get() != expected) break;
+    expected = static_cast<uint64_t>(e.offset.get()) + e.length.get();
+    if (expected > r.dataSize) break;
+  }
+  r.readableFrames = n;
+}
+
+// The frame a finding names ("frame N: ..."), or -1.
+long frameOfFinding(const std::string& p) {
+  if (p.rfind("frame ", 0) != 0) return -1;
+  return strtol(p.c_str() + 6, nullptr, 10);
 }
 
 void checkDataLayout(Recording& r) {
@@ -178,7 +202,27 @@ Recording readRecording(const std::string& base, bool withComments) {
   checkDataLayout(r);
   if (withComments) readComments(r);
   checkName(r);
+  if (r.frames.empty() && r.headers.empty() && r.dataSize > 0 && r.indexSize == 0) {
+    // Cut off before its first index entry: a pair closed with no frame has both files empty.
+    r.problems.push_back("data written but no index entry (not closed)");
+    r.open = true;
+  }
+  if (r.open) countReadable(r);
   return r;
+}
+
+bool Recording::onlyOpen() const {
+  if (!open) return false;
+  for (const std::string& p : problems) {
+    long frame = frameOfFinding(p);
+    if (frame >= 0) {
+      if (static_cast<size_t>(frame) < readableFrames) return false;
+      continue;  // a frame after the readable ones: the cut-off part
+    }
+    if (p.find("(not closed)") != std::string::npos || p.rfind("data file is ", 0) == 0) continue;
+    return false;
+  }
+  return true;
 }
 
 std::vector<std::string> findRecordings(const std::string& path) {

@@ -26,6 +26,13 @@ struct Recording {
   uint64_t dataSize = 0;
   uint64_t indexSize = 0;
   std::vector<std::string> problems;  // empty when the pair is sound
+  // A pair whose writing was cut off (entries at the end of the index and no header after them,
+  // or an index that ends inside an entry): it was never closed. Its readable frames are the
+  // leading ones whose entry is whole and whose record lies whole in the data file, in order.
+  bool open = false;
+  size_t readableFrames = 0;
+  // True when every finding is one that a cut-off write leaves (after the readable frames).
+  bool onlyOpen() const;
 
   uint8_t triggerType() const { return headers.empty() ? 0 : headers.back().triggerType; }
   double durationSeconds() const;

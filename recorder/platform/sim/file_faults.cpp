@@ -35,6 +35,11 @@ void FileFaults::cutPowerAfterWrites(int64_t writes, std::function<void()> cut) 
   cut_ = std::move(cut);
 }
 
+void FileFaults::removeAfterWrites(int64_t writes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  removeAt_ = writes_ + (writes < 1 ? 1 : writes);
+}
+
 void FileFaults::clear() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (Rule& r : rules_) r = Rule{};
@@ -42,6 +47,7 @@ void FileFaults::clear() {
   spaceLeft_ = 0;
   writes_ = 0;
   cutAt_ = 0;
+  removeAt_ = 0;
   cut_ = nullptr;
 }
 
@@ -63,6 +69,7 @@ std::string FileFaults::describe() const {
   if (readOnly_) add("read-only");
   if (removed_) add("removed");
   if (cut_) add("power cut at write " + std::to_string(cutAt_));
+  if (removeAt_ > 0 && !removed_) add("pulled out at write " + std::to_string(removeAt_));
   return text.empty() ? "none" : text;
 }
 
@@ -99,6 +106,7 @@ void FileFaults::wrote(size_t written) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++writes_;
     if (noSpace_) spaceLeft_ -= written < spaceLeft_ ? written : spaceLeft_;
+    if (removeAt_ > 0 && writes_ >= removeAt_) removed_ = true;
     if (cut_ && writes_ >= cutAt_) cut = cut_;
   }
   if (cut) cut();

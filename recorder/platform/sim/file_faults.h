@@ -31,6 +31,8 @@ class FileFaults {
   void setReadOnly(bool readOnly);
   // Every call on the file system fails with EIO (closing still releases the descriptor).
   void setRemoved(bool removed);
+  // The card is pulled out right after the N-th write from now (setRemoved).
+  void removeAfterWrites(int64_t writes);
   // Runs `cut` right after the N-th write from now has reached the file system.
   void cutPowerAfterWrites(int64_t writes, std::function<void()> cut);
   void clear();
@@ -66,6 +68,7 @@ class FileFaults {
   bool removed_ = false;
   int64_t writes_ = 0;
   int64_t cutAt_ = 0;
+  int64_t removeAt_ = 0;
   std::function<void()> cut_;
 };
 

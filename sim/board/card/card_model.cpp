@@ -138,6 +138,12 @@ bool cardFaultAction(const std::vector<std::string>& words, FileFaults* apply) {
     if (apply) apply->setRemoved(true);
     return true;
   }
+  if (what == "remove" && words.size() == 4 && words[2] == "after-writes") {
+    int64_t writes = 0;
+    if (!number(words[3], &writes) || writes < 1) return false;
+    if (apply) apply->removeAfterWrites(writes);
+    return true;
+  }
   if (what == "cut" && words.size() == 4 && words[2] == "after-writes") {
     int64_t writes = 0;
     if (!number(words[3], &writes) || writes < 1) return false;

@@ -143,12 +143,15 @@ void CardRunnerExtension::writeSettings(RunnerContext& ctx, const std::vector<st
 
 bool CardRunnerExtension::checkAction(const std::vector<std::string>& words, std::string* error) const {
   if (words[0] == "settings") return checkSettingsAction(words, error);
+  if (words.size() >= 2 && cardFaultAction(words, nullptr)) return true;
   // A fresh extension's act() only queues the change: whether it takes the words is the check.
   CardRunnerExtension probe;
   RunnerContext quiet;
   if (probe.act(quiet, words)) return true;
   *error = "card: expected \"card insert SIZE [blank] [partitioned]\", \"card remove\", \"card file PATH [TEXT]\","
-           " \"card fill recordings N [event|normal] [SIZE]\" or \"card fill free SIZE\"";
+           " \"card fill recordings N [event|normal] [SIZE]\", \"card fill free SIZE\" or a fault: \"card fail"
+           " write|fsync|close [after N] [eio|enospc|erofs]\", \"card full [after BYTES]\", \"card readonly\","
+           " \"card remove after-writes N\", \"card cut after-writes N\", \"card faults clear\"";
   return false;
 }
 
@@ -163,13 +166,13 @@ bool CardRunnerExtension::act(RunnerContext& ctx, const std::vector<std::string>
     }
     if (values.empty()) return false;
     change = [this, values](RunnerContext& c) { writeSettings(c, values); };
-  } else if (words.size() >= 2 && words[1] != "remove" && cardFaultAction(words, nullptr)) {
+  } else if (words.size() >= 2 && !(words.size() == 2 && words[1] == "remove") && cardFaultAction(words, nullptr)) {
     // A fault of the card: at once on a running board, else armed for its next boot.
     std::string line;
     for (const std::string& w : words) line += (line.empty() ? "" : " ") + w;
     if (ctx.boardRunning && ctx.sendToBoard) {
       ctx.sendToBoard(line);
-    } else {
+    } else if (!ctx.boardDir.empty()) {
       std::ofstream(cardFaultsPath(ctx.boardDir), std::ios::app) << line << "\n";
       ctx.note("%s: armed for the next boot", line.c_str());
     }
