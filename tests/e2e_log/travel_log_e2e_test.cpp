@@ -324,7 +324,7 @@ TEST_F(TravelLogEndToEnd, ACardThatFailsShowsSdfailureOnceAndTakesNoMoreEntries)
   testing_board::SimProcess sim(RECORDER_SIM_PATH, dir, {"--speed", "20", "--start", "2026-06-01 10:20:00"},
                                 "0 card fill free 40K\n");
   ASSERT_TRUE(sim.started());
-  EXPECT_TRUE(sim.waitForConsole("Failed to logWrite()", 900));
+  EXPECT_TRUE(sim.waitForConsole("Failed to logWrite()", 600));
   SimRun r = sim.stop();
   std::string console = r.console();
   EXPECT_EQ(count(console, "Failed to logWrite()") + count(console, "ERROR : Files have not opened"), 1) << console;
