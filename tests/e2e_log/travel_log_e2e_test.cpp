@@ -186,7 +186,7 @@ TEST_F(TravelLogEndToEnd, HourlyFilesOfCheckedSentencesOnTheCarsPath) {
   const int kShock = 600, kCut = 4260;
   // The run ends on the program's own signal: the third file opened after the supply came back.
   testing_board::SimProcess sim(RECORDER_SIM_PATH, dir,
-                                {"--speed", "20", "--start", "2026-06-01 08:20:00", "--tz", "JST-9", "--gps-ttff", "120"},
+                                {"--speed", "12", "--start", "2026-06-01 08:20:00", "--tz", "JST-9", "--gps-ttff", "120"},
                                 "600 shock 2500 0 0 300\n4260 power off\n4262 power on\n");
   ASSERT_TRUE(sim.started());
   EXPECT_TRUE(sim.waitForConsole("File Open... /mnt/log/log/0000000003,", 780));
