@@ -288,13 +288,14 @@ TEST(LogThreadRun, LogsEachSecondAndClosesItsFileAtTheEnd) {
   info.number = 4;
   info.run.store(1);
   ConsoleCapture console;
+  // Queued before the thread starts: its first pass takes the announcement, then the G values.
+  SendMsgSuperCapCharged(PIPE_LOG);
+  for (int i = 0; i < 3; ++i) sendG(static_cast<int16_t>(i), 0, 1000, k135959 + i);
   std::atomic<bool> ended{false};
   std::thread t([&] {
     log_thread(&info);
     ended.store(true);
   });
-  SendMsgSuperCapCharged(PIPE_LOG);
-  for (int i = 0; i < 3; ++i) sendG(static_cast<int16_t>(i), 0, 1000, k135959 + i);
   // The clock is moved on while the thread polls, until it has written (and, after the stop,
   // until it has ended): each wait has a limit of its own, so a slow machine never leaves the
   // thread asleep on a clock that nobody moves.
