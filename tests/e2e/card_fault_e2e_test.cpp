@@ -46,7 +46,7 @@ TEST_F(CardFaultE2E, FaultActionsWithBadArgumentsAreRefused) {
                           "5 card cut after-writes 0\n"}) {
     SimRun r = testing_board::runSim(RECORDER_SIM_PATH, dir, {"--speed", "20", "--duration", "6"}, bad);
     EXPECT_EQ(r.exitCode, 2) << bad << r.output;
-    EXPECT_NE(r.output.find(".scenario:1: "), std::string::npos) << bad << r.output;
+    EXPECT_NE(r.output.find(".scenario: line 1: "), std::string::npos) << bad << r.output;
     EXPECT_TRUE(r.events("boot").empty()) << "refused before anything runs";
   }
 }

@@ -152,7 +152,7 @@ TEST_F(ControllerE2E, ControllerActionsAreCheckedWhenTheScenarioIsRead) {
                           "10 controller\n"}) {
     SimRun run = testing_board::runSim(RECORDER_SIM_PATH, dir, {"--controller"}, bad);
     EXPECT_EQ(run.exitCode, 2) << bad << run.output;
-    EXPECT_NE(run.output.find(".scenario:1: \"controller"), std::string::npos) << bad << run.output;
+    EXPECT_NE(run.output.find(".scenario: line 1: controller"), std::string::npos) << bad << run.output;
     EXPECT_EQ(run.output.find("boot 1"), std::string::npos) << "nothing runs";
   }
 }

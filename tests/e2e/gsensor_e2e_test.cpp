@@ -188,7 +188,7 @@ TEST_F(GsensorEndToEnd, ShockAndSensorFailureActionsAreCheckedBeforeTheRun) {
   for (const char* bad : {"5 shock 2500 0\n", "5 shock 2500 0 0 0\n", "5 gsensor fail\n", "5 gsensor fail many\n"}) {
     SimRun r = runSim(RECORDER_SIM_PATH, dir, {"--speed", "20"}, bad);
     EXPECT_EQ(r.exitCode, 2) << bad;
-    EXPECT_NE(r.output.find(".scenario:1: "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find(".scenario: line 1: "), std::string::npos) << r.output;
     EXPECT_TRUE(r.events("boot").empty());
   }
 }
