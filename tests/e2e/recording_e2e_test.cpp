@@ -11,6 +11,7 @@
 #include <map>
 #include <regex>
 #include <strings.h>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,54 @@ TEST_F(RecordingE2E, EventRecordingHoldsTheSecondsAroundTheTriggerInOnePair) {
   EXPECT_EQ(std::count(names.begin(), names.end(), "trigger"), 1);
   EXPECT_NE(std::find(trig, names.end(), "post"), names.end());
   EXPECT_EQ(names.back() == "poweroff" ? names[names.size() - 2] : names.back(), "pre");
+}
+
+// A PC that reads the card sees the board's time on the recordings, not its own: the board's
+// clock stands months away from the PC's here. The pair gets its dates when it is written, after
+// its last frame and before the run ends (both in the board's time; FAT steps are 2 s). Read back
+// with mtools (the image's dates kept by mcopy -m), or from the stand-in directory's files.
+void expectBoardTimesOnThePair(const vdr::Recording& pair, const SimRun& run) {
+  const int64_t start = 1780300800;  // 2026-06-01 08:00:00 UTC, the run's --start
+  ASSERT_FALSE(pair.frames.empty());
+  ASSERT_FALSE(run.timeline().empty());
+  int64_t lastFrame = secondOf(pair.frames.back().entry);
+  int64_t runEnd = start + static_cast<int64_t>(timeOf(run.timeline().back())) + 2;
+  for (const char* ext : {vr::kDataExt, vr::kIndexExt}) {
+    std::string path = pair.base + "." + ext;
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+    EXPECT_GE(st.st_mtime, lastFrame - 2) << path << " dated before its last frame";
+    EXPECT_LE(st.st_mtime, runEnd) << path << " dated after the run";
+  }
+}
+
+TEST_F(RecordingE2E, TheCardsFileDatesAreTheBoardsTime) {
+  setenv("TZ", "UTC", 1);  // the board's zone, for mtools
+  SimRun r = runUntil("60 press rec\n", "SD write End");
+  auto pairs = recordings("event");
+  ASSERT_EQ(pairs.size(), 1u);
+  expectBoardTimesOnThePair(pairs[0], r);
+  expectSoundImage();
+}
+
+TEST_F(RecordingE2E, TheStandInDirectorysFileDatesAreTheBoardsTime) {
+  if (backend != sim::CardBackend::Directory) {
+    // The same card, kept in a plain directory.
+    testing_board::removeBoardDir(dir);
+    fs::create_directories(dir);
+    sim::CardState s;
+    s.present = true;
+    s.sizeK = sim::kDefaultCardSizeK;
+    s.backend = sim::CardBackend::Directory;
+    std::string error;
+    ASSERT_TRUE(sim::prepareCardAsUnit(dir, s, &error)) << error;
+    sim::saveCardState(dir, s);
+    backend = s.backend;
+  }
+  SimRun r = runUntil("60 press rec\n", "SD write End");
+  auto pairs = recordings("event");
+  ASSERT_EQ(pairs.size(), 1u);
+  expectBoardTimesOnThePair(pairs[0], r);
 }
 
 TEST_F(RecordingE2E, ASecondPressDuringTheWriteIsHeldBackAndLeavesThePairAlone) {

@@ -4,11 +4,13 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <semaphore.h>
 #include <sys/mman.h>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/sim/board.h"
@@ -166,6 +168,48 @@ TEST_F(SimPlatformTest, AFatLikeFilesystemFindsNamesWhateverTheirCase) {
   EXPECT_TRUE(std::filesystem::exists(board.dir() + "/card/CH1/event/a.vdd"));
   struct stat st;
   EXPECT_EQ(plat::stat("/mnt/log/CH1/EVENT/A.VDD", &st), 0);
+  plat::umount("/mnt/log");
+}
+
+// Notes the stamps the platform layer gives its file system, as "C|W +seconds name".
+class StampedFs : public CardFs {
+ public:
+  using CardFs::CardFs;
+  void stamp(const std::string& hostPath, bool created, int64_t boardNs) override {
+    stamps.push_back(std::string(created ? "C +" : "W +") + std::to_string(boardNs / sim::kNsPerSec - kStartSecond) +
+                     " " + std::filesystem::path(hostPath).filename().string());
+  }
+  std::vector<std::string> stamps;
+};
+
+TEST_F(SimPlatformTest, CardFilesAreStampedWithTheBoardsTimeAtCreationAndLastWrite) {
+  std::filesystem::create_directories(board.dir() + "/card/log");
+  std::ofstream(board.dir() + "/card/log/old.log") << "kept\n";
+  auto card = std::make_shared<StampedFs>(board.dir() + "/card");
+  sim::addMountSource("/dev/sda1", card);
+  ASSERT_EQ(plat::mount("/dev/sda1", "/mnt/log", "vfat", 0, nullptr), 0);
+  struct timeval tv = {static_cast<time_t>(kStartSecond + 1000), 0};
+  ASSERT_EQ(plat::settimeofday(&tv), 0);  // the board's time of day, not its running time
+
+  ASSERT_EQ(plat::mkdir("/mnt/log/CH1", 0744), 0);
+  int fd = plat::open("/mnt/log/CH1/a.vdd", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  board.advance(5);
+  ASSERT_EQ(plat::write(fd, "x", 1), 1);
+  board.advance(7);
+  ASSERT_EQ(plat::close(fd), 0);
+  fd = plat::open("/mnt/log/CH1/a.vdd", O_RDWR);  // opened, nothing written: no change
+  ASSERT_GE(fd, 0);
+  plat::close(fd);
+  fd = plat::open("/mnt/log/CH1/a.vdd", O_RDONLY);
+  plat::close(fd);
+  FILE* f = plat::fopen("/mnt/log/log/old.log", "a");
+  ASSERT_NE(f, nullptr);
+  fclose(f);
+  f = plat::fopen("/mnt/log/log/old.log", "r");
+  ASSERT_NE(f, nullptr);
+  fclose(f);
+  EXPECT_EQ(card->stamps, (std::vector<std::string>{"C +1000 CH1", "C +1000 a.vdd", "W +1005 a.vdd", "W +1012 old.log"}));
   plat::umount("/mnt/log");
 }
 

@@ -10,6 +10,7 @@
 // Models add their own files (card image, flash partitions, clock chip).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -47,6 +48,15 @@ class Filesystem {
   // True when an existing file must not be truncated or reopened to append, but replaced by a
   // new file written in one go (the FUSE daemon that serves the card image mishandles both).
   virtual bool rewritesByReplacing() const { return false; }
+  // A file or directory at `hostPath` was created (`created`) or written at the board's time of
+  // day `boardNs`. The PC stamps its files with its own clock; a file system that keeps the
+  // board's times (the card's directory entries, as the board's FAT driver writes them) takes
+  // them from here.
+  virtual void stamp(const std::string& hostPath, bool created, int64_t boardNs) {
+    (void)hostPath;
+    (void)created;
+    (void)boardNs;
+  }
   // Faults injected into the calls on this file system's files and paths.
   FileFaults& faults() { return faults_; }
 

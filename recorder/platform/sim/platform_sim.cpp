@@ -30,10 +30,17 @@ T posixResult(T result) {
 std::string host(const char* boardPath) { return sim::hostPath(boardPath); }
 
 // The open files of mounted file systems, so that the faults injected into a file system reach
-// the calls on its descriptors.
+// the calls on its descriptors, and the board's time of a file's last write reaches its file
+// system when the file is closed (a FAT driver puts the time of the last write in the entry).
+struct OpenFile {
+  std::shared_ptr<sim::Filesystem> fs;
+  std::string hostPath;
+  int64_t lastWrite = -1;  // the board's time of day of the last write; -1 before any
+};
+
 struct OpenFiles {
   std::mutex mutex;
-  std::unordered_map<int, std::shared_ptr<sim::Filesystem>> byFd;
+  std::unordered_map<int, OpenFile> byFd;
 };
 
 OpenFiles& openFiles() {
@@ -45,8 +52,18 @@ std::shared_ptr<sim::Filesystem> filesystemOfFd(int fd) {
   OpenFiles& f = openFiles();
   std::lock_guard<std::mutex> lock(f.mutex);
   auto it = f.byFd.find(fd);
-  return it == f.byFd.end() ? nullptr : it->second;
+  return it == f.byFd.end() ? nullptr : it->second.fs;
 }
+
+void noteWritten(int fd) {
+  int64_t now = sim::Clock::system();
+  OpenFiles& f = openFiles();
+  std::lock_guard<std::mutex> lock(f.mutex);
+  auto it = f.byFd.find(fd);
+  if (it != f.byFd.end()) it->second.lastWrite = now;
+}
+
+bool existsOnHost(const std::string& hostPath) { return ::access(hostPath.c_str(), F_OK) == 0; }
 
 // -1 with errno set when the path's file system refuses the call; 0 to go on.
 int pathRefused(const char* path, bool modifying) {
@@ -100,17 +117,22 @@ int open(const char* path, int flags, mode_t mode) {
     }
   }
   std::string h = host(path);
+  bool writing = (flags & O_ACCMODE) != O_RDONLY;
+  bool existed = fs && writing && existsOnHost(h);
+  bool replaced = false;
   int fd;
-  if ((flags & (O_TRUNC | O_APPEND)) && (flags & O_ACCMODE) != O_RDONLY && sim::rewritesByReplacing(path) &&
-      ::access(h.c_str(), F_OK) == 0) {
+  if ((flags & (O_TRUNC | O_APPEND)) && writing && existed && sim::rewritesByReplacing(path)) {
     fd = openReplacing(h, flags, mode);
+    replaced = true;
   } else {
     fd = ::open(h.c_str(), flags | O_CLOEXEC, mode);
   }
   if (fd >= 0 && fs) {
+    // A new file has its creation time now; truncating one is a write.
+    if (writing && (!existed || replaced || (flags & O_TRUNC))) fs->stamp(h, !existed || replaced, sim::Clock::system());
     OpenFiles& f = openFiles();
     std::lock_guard<std::mutex> lock(f.mutex);
-    f.byFd[fd] = fs;
+    f.byFd[fd] = OpenFile{fs, h, -1};
   }
   return fd;
 }
@@ -127,24 +149,29 @@ ssize_t write(int fd, const void* buf, size_t count) {
   ssize_t allowed = count == 0 ? 0 : fs->faults().writeAllowance(count);
   if (allowed < 0) return posixResult(allowed);
   ssize_t n = ::write(fd, buf, static_cast<size_t>(allowed));
-  if (n > 0) fs->faults().wrote(static_cast<size_t>(n));
+  if (n > 0) {
+    noteWritten(fd);
+    fs->faults().wrote(static_cast<size_t>(n));
+  }
   return n;
 }
 
 int close(int fd) {
   if (sim::devfs::close(fd)) return 0;
-  std::shared_ptr<sim::Filesystem> fs;
+  OpenFile file;
   {
     OpenFiles& f = openFiles();
     std::lock_guard<std::mutex> lock(f.mutex);
     auto it = f.byFd.find(fd);
     if (it != f.byFd.end()) {
-      fs = it->second;
+      file = std::move(it->second);
       f.byFd.erase(it);
     }
   }
+  const std::shared_ptr<sim::Filesystem>& fs = file.fs;
   int error = fs ? fs->faults().callError(sim::FileFaults::Call::Close) : 0;
   int result = ::close(fd);  // the descriptor is released whatever the file system says
+  if (fs && file.lastWrite >= 0) fs->stamp(file.hostPath, false, file.lastWrite);
   if (error != 0) {
     errno = error;
     return -1;
@@ -201,14 +228,24 @@ FILE* fopen(const char* path, const char* mode) {
   m += 'e';  // close-on-exec: commands the board runs must not inherit the card's files
   std::string h = host(path);
   bool rewrite = m[0] == 'w' || m[0] == 'a';
-  if (rewrite && sim::rewritesByReplacing(path) && ::access(h.c_str(), F_OK) == 0) {
+  bool writing = rewrite || strchr(mode, '+') != nullptr;
+  std::shared_ptr<sim::Filesystem> fs = writing ? sim::filesystemOf(path) : nullptr;
+  bool existed = fs && existsOnHost(h);
+  bool replaced = false;
+  FILE* f;
+  if (rewrite && sim::rewritesByReplacing(path) && existsOnHost(h)) {
     std::string contents = replaceForRewrite(h, m[0] == 'a');
     m[0] = 'w';  // a new file, positioned after the old contents
-    FILE* f = ::fopen(h.c_str(), m.c_str());
+    f = ::fopen(h.c_str(), m.c_str());
     if (f && !contents.empty()) fwrite(contents.data(), 1, contents.size(), f);
-    return f;
+    replaced = true;
+  } else {
+    f = ::fopen(h.c_str(), m.c_str());
   }
-  return ::fopen(h.c_str(), m.c_str());
+  // A stream's writes and its close do not pass through here: it is stamped when it is opened,
+  // which for the short writes of settings and logs is the time of their write.
+  if (f && fs) fs->stamp(h, !existed || replaced, sim::Clock::system());
+  return f;
 }
 
 int stat(const char* path, struct stat* st) {
@@ -238,7 +275,10 @@ int access(const char* path, int mode) {
 
 int mkdir(const char* path, mode_t mode) {
   if (pathRefused(path, true) != 0) return -1;
-  return ::mkdir(host(path).c_str(), mode);
+  std::string h = host(path);
+  if (::mkdir(h.c_str(), mode) != 0) return -1;
+  if (std::shared_ptr<sim::Filesystem> fs = sim::filesystemOf(path)) fs->stamp(h, true, sim::Clock::system());
+  return 0;
 }
 
 int remove(const char* path) {

@@ -1,5 +1,7 @@
 #include "board/card/card_image.h"
 
+#include "board/card/card_dates.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -233,7 +235,9 @@ int fuseUnmount(const std::string& mountPoint, int pid, bool lazy) {
   return 0;
 }
 
-std::string cleanUpCardMount(const std::string& boardDir) {
+namespace {
+
+std::string unmountLeftCard(const std::string& boardDir, bool* stillMounted) {
   std::ifstream in(cardPidPath(boardDir));
   int pid = 0;
   std::string mountPoint;
@@ -249,12 +253,24 @@ std::string cleanUpCardMount(const std::string& boardDir) {
     int r = fuseUnmount(mountPoint, pid, false);
     if (r == -EBUSY) r = fuseUnmount(mountPoint, pid, true);
     done = r == 0 ? "unmounted the card the board left mounted" : "could not unmount the card at " + mountPoint;
+    *stillMounted = r != 0;
   } else if (pid > 0 && processAlive(pid)) {
     ::kill(pid, SIGTERM);
     waitProcessGone(pid, 2000);
     done = "ended the card's FUSE daemon";
   }
   fs::remove(cardPidPath(boardDir), ec);
+  return done;
+}
+
+}  // namespace
+
+std::string cleanUpCardMount(const std::string& boardDir) {
+  bool stillMounted = false;
+  std::string done = unmountLeftCard(boardDir, &stillMounted);
+  // The times the board noted before it went down.
+  std::string problem = stillMounted ? "" : applyCardDates(boardDir);
+  if (!problem.empty()) done += (done.empty() ? "" : "; ") + std::string("the board's file times are not on it: ") + problem;
   return done;
 }
 

@@ -85,7 +85,8 @@ int fuseMount(const std::string& imagePath, const std::string& mountPoint, const
 // `lazy` detaches a mount still in use (cleaning up after the board went down). 0 or -errno.
 int fuseUnmount(const std::string& mountPoint, int pid, bool lazy);
 // After a board process ended without unmounting (power cut, reboot): unmounts the card it left
-// and waits for its daemon. Gives what was done, or "" when nothing was mounted.
+// and waits for its daemon, then puts the board's times of the files on the card (card_dates.h).
+// Gives what was done, or "" when nothing was mounted.
 std::string cleanUpCardMount(const std::string& boardDir);
 
 }  // namespace sim

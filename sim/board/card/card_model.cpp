@@ -54,6 +54,8 @@ int CardFilesystem::mount(const std::string& target, unsigned long flags, std::s
     std::ofstream(cardPidPath(boardDir_), std::ios::trunc) << pid << " " << mountPoint_ << "\n";
     *hostDir = mountPoint_;
   }
+  hostDir_ = *hostDir;
+  if (!dates_.open(boardDir_)) boardNote("card: cannot note the board's file times in %s", cardDatesPath(boardDir_).c_str());
   mounted_ = true;
   TimelineEvent("card-mount").add("target", target).emit();
   return 0;
@@ -69,8 +71,19 @@ int CardFilesystem::umount() {
     daemon_ = -1;
   }
   mounted_ = false;
+  dates_.close();
+  std::string problem = applyCardDates(boardDir_);
+  if (!problem.empty()) boardNote("card: the board's file times are not on the card: %s", problem.c_str());
   TimelineEvent("card-umount").emit();
   return 0;
+}
+
+void CardFilesystem::stamp(const std::string& hostPath, bool created, int64_t boardNs) {
+  if (hostPath.size() <= hostDir_.size() + 1 || hostPath.compare(0, hostDir_.size(), hostDir_) != 0 ||
+      hostPath[hostDir_.size()] != '/') {
+    return;
+  }
+  dates_.note(hostPath.substr(hostDir_.size() + 1), created, boardNs);
 }
 
 int CardFilesystem::statfs(struct statfs* st) {
@@ -231,6 +244,7 @@ int CardModel::format(const std::vector<std::string>& argv) {
     removeMountSource("/dev/sda1");
   }
   std::vector<std::string> options(argv.begin() + 1, argv.end() - 1);
+  ::unlink(cardDatesPath(boardDir_).c_str());  // times of files the format does away with
   std::string output;
   int status = formatImage(cardImagePath(boardDir_), state_.imageSizeK(), options, &output);
   printToolOutput(output);

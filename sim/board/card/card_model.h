@@ -8,6 +8,7 @@
 #include <sys/statfs.h>
 
 #include "board/board_model.h"
+#include "board/card/card_dates.h"
 #include "board/card/card_image.h"
 #include "platform/sim/board.h"
 
@@ -26,13 +27,17 @@ class CardFilesystem : public Filesystem {
   // them, and refuses to extend a file it did not create in the current open.
   bool rewritesByReplacing() const override { return backend_ == CardBackend::Fuse; }
   bool mounted() const { return mounted_; }
+  // Notes the board's time for the card's entry (card_dates.h).
+  void stamp(const std::string& hostPath, bool created, int64_t boardNs) override;
 
  private:
   std::string boardDir_;
   CardBackend backend_;
   bool mounted_ = false;
   std::string mountPoint_;
+  std::string hostDir_;
   int daemon_ = -1;
+  CardDateLog dates_;
 };
 
 // A source that cannot be mounted: the whole of a partitioned card holds no file system.

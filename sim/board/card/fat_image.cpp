@@ -49,6 +49,35 @@ uint8_t shortNameChecksum(const uint8_t* name83) {
   return sum;
 }
 
+// A FAT date and time (local time, 2-second steps) and the creation time's 10 ms remainder;
+// times outside the years FAT can hold are clamped to its first or last day.
+struct FatStamp {
+  uint16_t date = 0, time = 0;
+  uint8_t hundredths = 0;
+};
+
+FatStamp fatStamp(int64_t second, bool local, int milliseconds = 0) {
+  time_t t = static_cast<time_t>(second);
+  struct tm tm;
+  if (local) localtime_r(&t, &tm);
+  else gmtime_r(&t, &tm);
+  FatStamp s;
+  int year = tm.tm_year + 1900;
+  if (year < 1980) {
+    s.date = (1 << 5) | 1;  // 1980-01-01 00:00:00
+    return s;
+  }
+  if (year > 2107) {
+    s.date = static_cast<uint16_t>((127 << 9) | (12 << 5) | 31);
+    s.time = static_cast<uint16_t>((23 << 11) | (59 << 5) | 29);
+    return s;
+  }
+  s.date = static_cast<uint16_t>(((year - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+  s.time = static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+  s.hundredths = static_cast<uint8_t>((tm.tm_sec % 2) * 100 + milliseconds / 10);
+  return s;
+}
+
 }  // namespace
 
 // A FAT16 or FAT32 image whose allocation table and directories are changed in place, as a
@@ -313,11 +342,8 @@ class FatImage::Impl {
       }
       out->insert(out->end(), e, e + kEntry);
     }
-    time_t t = static_cast<time_t>(f.second);
-    struct tm tm;
-    gmtime_r(&t, &tm);
-    uint32_t date = ((tm.tm_year + 1900 - 1980) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday;
-    uint32_t time = (tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2);
+    FatStamp stamp = fatStamp(f.second, false);
+    uint32_t date = stamp.date, time = stamp.time;
     uint8_t e[kEntry] = {};
     memcpy(e, name83.data(), 11);
     e[11] = kAttrArchive;
@@ -330,6 +356,39 @@ class FatImage::Impl {
     put16(e + 26, first & 0xffff);
     put32(e + 28, static_cast<uint32_t>(f.size));
     out->insert(out->end(), e, e + kEntry);
+  }
+
+  // Sets the dates of one entry, found in its directory by its long or short name.
+  bool setDates(const std::string& path, int64_t created, int64_t written, std::string* error) {
+    size_t slash = path.rfind('/');
+    std::string parent = slash == std::string::npos ? "" : path.substr(0, slash);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (!openDir(parent, error)) return false;
+    long at = -1;
+    forEachEntry([&](const uint8_t* e, const std::string& longName) {
+      if (at < 0 && !(e[11] & kAttrVolume) && (lower(longName) == lower(name) || lower(shortText(e)) == lower(name))) {
+        at = static_cast<long>(e - dirBytes_.data());
+      }
+    });
+    if (at < 0) return fail(error, "no " + path + " on the card");
+    uint8_t* e = &dirBytes_[static_cast<size_t>(at)];
+    FatStamp w = fatStamp(written, true);
+    put16(e + 18, w.date);
+    put16(e + 22, w.time);
+    put16(e + 24, w.date);
+    if (created >= 0) {
+      FatStamp c = fatStamp(created, true);
+      e[13] = c.hundredths;
+      put16(e + 14, c.time);
+      put16(e + 16, c.date);
+    }
+    uint64_t offset = dirFixed_ ? rootOffset_ + static_cast<uint64_t>(at)
+                                : clusterOffset(dirClusters_[static_cast<size_t>(at) / clusterBytes()]) +
+                                      static_cast<uint64_t>(at) % clusterBytes();
+    if (::pwrite(fd_, e, kEntry, static_cast<off_t>(offset)) != static_cast<ssize_t>(kEntry)) {
+      return fail(error, "cannot write the entry of " + path);
+    }
+    return true;
   }
 
   // Puts entries after the open directory's last one, growing it by zeroed clusters as needed.
@@ -417,6 +476,9 @@ bool FatImage::openDir(const std::string& path, std::string* error) { return imp
 bool FatImage::has(const std::string& name) const { return impl_->has(name); }
 bool FatImage::addFiles(const std::vector<FatNewFile>& files, std::string* error) { return impl_->addFiles(files, error); }
 bool FatImage::commit(std::string* error) { return impl_->commit(error); }
+bool FatImage::setDates(const std::string& path, int64_t created, int64_t written, std::string* error) {
+  return impl_->setDates(path, created, written, error);
+}
 bool FatImage::list(std::vector<CardEntry>* entries, std::string* error) { return impl_->list(entries, error); }
 
 }  // namespace sim

@@ -40,6 +40,11 @@ class FatImage {
   // a recording reaches last). The allocation table is written by commit().
   bool addFiles(const std::vector<FatNewFile>& files, std::string* error);
   bool commit(std::string* error);
+  // Sets the dates of the file or directory at a "/"-separated path from the top, as the board's
+  // FAT driver writes them: the write (and access) date and time from `written`, the creation
+  // date and time from `created` when it is not negative; seconds since the epoch, put down in
+  // the local time of the process (the board's time zone). Written to the image at once.
+  bool setDates(const std::string& path, int64_t created, int64_t written, std::string* error);
   // Every file and directory, parents before children.
   bool list(std::vector<CardEntry>* entries, std::string* error);
 

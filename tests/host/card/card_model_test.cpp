@@ -5,9 +5,12 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include "board/card/card_dates.h"
 #include "board/card/card_store.h"
 #include "board/host_tools.h"
 #include "card_fixture.h"
@@ -52,6 +55,34 @@ TEST(CardPartitionList, TheCardAndItsFirstPartition) {
 
 class CardModelTest : public ::testing::TestWithParam<sim::CardBackend> {};
 
+// The modification time a PC reading the card sees: the image's entry as mcopy -m keeps it, or
+// the stand-in directory's file. -1 when the file is not there.
+int64_t cardFileTime(const CardBoard& card, sim::CardBackend backend, const std::string& path) {
+  std::string file = sim::cardDirPath(card.dir()) + "/" + path;
+  if (backend == sim::CardBackend::Fuse) {
+    file = card.dir() + "/copied";
+    std::filesystem::remove(file);
+    std::string output;
+    if (sim::runTool({"mcopy", "-n", "-m", "-i", card.image(), "::/" + path, file}, &output) != 0) return -1;
+  }
+  struct stat st;
+  return ::stat(file.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtime) : -1;
+}
+
+// The board's zone for one test (FAT keeps local time).
+class BoardZone {
+ public:
+  explicit BoardZone(const char* tz) {
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+  ~BoardZone() {
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+};
+
+
 TEST_P(CardModelTest, FormatMountWriteUnmountLeavesAConsistentImage) {
   CardBoard card(k2000MiB, false, false, GetParam());
   card.bootModels();
@@ -87,6 +118,46 @@ TEST_P(CardModelTest, FormatMountWriteUnmountLeavesAConsistentImage) {
   ASSERT_EQ(plat::stat("/mnt/log/CH1/recording,2026.01.01.vdd", &st), 0);
   EXPECT_EQ(st.st_size, 100000);
   EXPECT_EQ(plat::umount("/mnt/log"), 0);
+}
+
+TEST_P(CardModelTest, FilesAreDatedWithTheBoardsTimeOfTheirLastWriteNotThePcs) {
+  if (GetParam() == sim::CardBackend::Fuse && !sim::haveTool("mcopy")) GTEST_SKIP() << "no mtools here";
+  CardBoard card(k2000MiB, false, true, GetParam());
+  card.bootModels();
+  BoardZone zone("JST-9");
+  const int64_t t0 = 1299301620;  // 2011-03-05 14:07:00 in the board's zone, years from the PC's clock
+  struct timeval tv = {static_cast<time_t>(t0), 0};
+  ASSERT_EQ(plat::settimeofday(&tv), 0);
+  ASSERT_EQ(plat::mount("/dev/sda", "/mnt/log", "vfat", 0, nullptr), 0);
+  ASSERT_EQ(plat::mkdir("/mnt/log/CH1/pairs", 0744), 0);
+  int fd = plat::open("/mnt/log/CH1/pairs/a.vdd", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(plat::write(fd, "first", 5), 5);
+  card.board().advance(30);
+  ASSERT_EQ(plat::write(fd, "last", 4), 4);
+  card.board().advance(40);  // closed later, with nothing more written: the last write counts
+  ASSERT_EQ(plat::close(fd), 0);
+  int gone = plat::open("/mnt/log/CH1/pairs/gone.vdd", O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(gone, 0);
+  plat::close(gone);
+  ASSERT_EQ(plat::remove("/mnt/log/CH1/pairs/gone.vdd"), 0);  // passed over, the rest still dated
+  card.board().advance(30);
+  FILE* f = plat::fopen("/mnt/log/log/notes.log", "w");
+  ASSERT_NE(f, nullptr);
+  fputs("written at once\n", f);
+  fclose(f);
+  ASSERT_EQ(plat::umount("/mnt/log"), 0);
+
+  EXPECT_FALSE(std::filesystem::exists(sim::cardDatesPath(card.dir())));
+  EXPECT_EQ(cardFileTime(card, GetParam(), "CH1/pairs/a.vdd"), t0 + 30);
+  EXPECT_EQ(cardFileTime(card, GetParam(), "log/notes.log"), t0 + 100);
+  if (GetParam() == sim::CardBackend::Fuse) {
+    std::string listing;
+    ASSERT_EQ(sim::runTool({"mdir", "-i", card.image(), "::/CH1/pairs"}, &listing), 0);
+    EXPECT_NE(listing.find("2011-03-05  14:07"), std::string::npos) << "month and local time:\n" << listing;
+    std::string report;
+    EXPECT_EQ(card.fsck(&report), 0) << report;
+  }
 }
 
 TEST_P(CardModelTest, PartitionedCardMountsItsPartitionUntilTheWholeCardIsFormatted) {
@@ -254,6 +325,9 @@ TEST_F(FuseCardTest, ACardLeftMountedByADeadBoardIsUnmountedCleanly) {
   // The board process is gone (power cut): only its daemon and the pid file remain.
   EXPECT_NE(sim::cleanUpCardMount(card.dir()), "");
   EXPECT_FALSE(sim::isHostMountPoint(mountPoint));
+  if (sim::haveTool("mcopy")) {  // with the board's time it noted before it went down
+    EXPECT_EQ(cardFileTime(card, sim::CardBackend::Fuse, "log/last-words.log"), testing_board::kStartSecond);
+  }
   EXPECT_FALSE(std::filesystem::exists(sim::cardPidPath(card.dir())));
   std::string report;
   EXPECT_EQ(card.fsck(&report), 0) << report;
