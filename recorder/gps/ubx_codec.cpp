@@ -60,6 +60,9 @@ struct RxState {
 };
 RxState rx;
 uint32_t completion = 0;
+// The epoch (GPS time of week, ms) of the NAV frames gathered so far in `completion`.
+uint32_t completionEpoch = 0;
+
 
 // What one byte did: a frame that passed its checksum is `complete`; `result` is its dispatch.
 struct Step {
@@ -364,12 +367,29 @@ int ProcessClassCfg(const uint8_t* frame, GpsFixRecord* record) {
   return 1;
 }
 
+namespace {
+
+// Every NAV message starts with the time of week of the epoch it describes. A frame of another
+// epoch than the ones gathered so far starts the set again, so that a completed record never
+// joins the position of one second with the time of the previous one (the set would otherwise
+// complete in the middle of a burst whenever the first frames read were not an epoch's first).
+void gatherNav(uint32_t bit) {
+  if (payloadLength(rx.frame) >= 4) {
+    uint32_t epoch = le::get32(rx.frame + ubxfix::kFrameHead);
+    if (completion != 0 && epoch != completionEpoch) completion = 0;
+    completionEpoch = epoch;
+  }
+  completion |= bit;
+}
+
+}  // namespace
+
 int UbxDecode(const uint8_t* bytes, int count, GpsFixRecord* record, int debug) {
   for (int i = 0; i < count; ++i) {
     Step s = step(bytes[i], record, debug);
     if (!s.complete || s.result == 0) continue;
     if (rx.frame[2] == kClassNav) {
-      completion |= static_cast<uint32_t>(s.result);
+      gatherNav(static_cast<uint32_t>(s.result));
     } else if (rx.frame[2] == kClassAck || rx.frame[2] == kClassCfg) {
       // Such a frame took the position's place in the record: the set is complete only once a
       // position has arrived again, so that no record goes out with an answer where its

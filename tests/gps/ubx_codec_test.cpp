@@ -24,15 +24,21 @@ Bytes posllh(int32_t lat = 356000000, int32_t lon = 1397000000) {
   return ubxFrame(0x01, 0x02, p);
 }
 
-// One full set of the seven NAV messages.
-std::vector<Bytes> navSet() {
-  return {posllh(),
-          ubxFrame(0x01, 0x03, navPayload(16, 2)),
-          ubxFrame(0x01, 0x12, navPayload(36, 3)),
-          ubxFrame(0x01, 0x21, navPayload(20, 4)),
-          ubxFrame(0x01, 0x30, [] { Bytes p = navPayload(8 + 12 * 4, 5); p[4] = 4; return p; }()),
-          ubxFrame(0x01, 0x06, navPayload(52, 6)),
-          ubxFrame(0x01, 0x04, navPayload(18, 7))};
+// One full set of the seven NAV messages of one epoch (each payload starts with its time of week).
+std::vector<Bytes> navSet(uint32_t iTOW = 0x04030201) {
+  std::vector<Bytes> set = {posllh(),
+                            ubxFrame(0x01, 0x03, navPayload(16, 2)),
+                            ubxFrame(0x01, 0x12, navPayload(36, 3)),
+                            ubxFrame(0x01, 0x21, navPayload(20, 4)),
+                            ubxFrame(0x01, 0x30, [] { Bytes p = navPayload(8 + 12 * 4, 5); p[4] = 4; return p; }()),
+                            ubxFrame(0x01, 0x06, navPayload(52, 6)),
+                            ubxFrame(0x01, 0x04, navPayload(18, 7))};
+  for (Bytes& f : set) {
+    Bytes payload(f.begin() + 6, f.end() - 2);
+    le::put32(payload.data(), iTOW);
+    f = ubxFrame(f[2], f[3], payload);
+  }
+  return set;
 }
 
 int feedBytewise(const Bytes& f, GpsFixRecord* r, std::vector<int>* results = nullptr) {
@@ -119,6 +125,20 @@ TEST_F(UbxCodec, RecordIsCompleteOnlyWithAllSevenNavMessagesAndThenStartsAgain) 
   // Slots hold their frames whole.
   EXPECT_EQ(0, memcmp(record.bytes + ubxfix::kDop, set[6].data(), 26));
   EXPECT_EQ(0, memcmp(record.bytes + ubxfix::kSol, set[5].data(), 60));
+}
+
+TEST_F(UbxCodec, ARecordHoldsTheFramesOfOneEpochOnly) {
+  // Reading began in the middle of a burst: the last three frames of one epoch, then the next
+  // epoch whole. The set completes with the next epoch's last frame, not with its fourth (which
+  // would join its position with the earlier epoch's time).
+  std::vector<Bytes> first = navSet(1000), second = navSet(2000);
+  Bytes tail = cat({first[4], first[5], first[6]});
+  EXPECT_EQ(UbxDecode(tail.data(), int(tail.size()), &record, 0), 0);
+  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(UbxDecode(second[i].data(), int(second[i].size()), &record, 0), 0) << i;
+  EXPECT_EQ(UbxDecode(second[6].data(), int(second[6].size()), &record, 0), 1);
+  for (size_t slot : {ubxfix::kPosllh, ubxfix::kTimeutc, ubxfix::kSvinfo, ubxfix::kSol, ubxfix::kDop}) {
+    EXPECT_EQ(le::get32(record.bytes + slot + ubxfix::kFrameHead), 2000u) << slot;
+  }
 }
 
 TEST_F(UbxCodec, AnAnswerInPlaceOfThePositionHoldsTheRecordBackUntilAPositionComes) {
