@@ -33,9 +33,15 @@ using Slots = char[kSlots][kSlotWidth];
 
 // The field slots of a sentence. Missing fields of GGA and KVOXL read as 0 from the 0xFF fill;
 // GSV and RMC start from empty slots, so a short sentence never takes fields of the one before.
-void splitFields(const char* fields, Slots& slots, bool fillFF, int* stored) {
+// A sentence with fewer than kMinFields fields is refused: false, after `complaint` is traced.
+bool splitFields(const char* fields, Slots& slots, bool fillFF, const char* complaint, int* stored) {
   memset(slots, fillFF ? 0xFF : 0, sizeof slots);
   *stored = GetFieldAll(fields, &slots[0][0], kSlots, kSlotWidth);
+  if (*stored < kMinFields) {
+    perror(complaint);
+    return false;
+  }
+  return true;
 }
 
 long number(const char* s) { return strtol(s, nullptr, 10); }
@@ -54,6 +60,23 @@ uint8_t truncatedByte(double v) {
 }
 
 void bump(le::U16& counter) { counter.set(static_cast<uint16_t>(counter.get() + 1)); }
+
+// The hhmmss time and the position fields (latitude, N/S, longitude, E/W) that GGA and RMC
+// share, each sentence at its own place.
+template <class Record>
+void readTime(const char* hhmmss, Record* r) {
+  r->hour = static_cast<uint8_t>(twoDigits(hhmmss));
+  r->minute = static_cast<uint8_t>(twoDigits(hhmmss + 2));
+  r->second = static_cast<uint8_t>(twoDigits(hhmmss + 4));
+}
+
+template <class Record>
+void readPosition(const char (*from)[kSlotWidth], Record* r) {
+  r->latitude.set(real(from[0]));
+  r->ns = from[1][0];
+  r->longitude.set(real(from[2]));
+  r->ew = from[3][0];
+}
 
 // ---- sentence text -------------------------------------------------------------------------
 
@@ -93,6 +116,14 @@ class SentenceText {
 
 bool timeAndPositionEmpty(uint8_t h, uint8_t m, uint8_t s, double lat, double lon) {
   return h == 0 && m == 0 && s == 0 && lat == 0.0 && lon == 0.0;
+}
+
+// "llll.llll,a,yyyyy.yyyy,a": the position as GGA and RMC write it.
+void addPosition(SentenceText& s, double lat, char ns, double lon, char ew) {
+  s.add("%09.4f,", lat);
+  s.addChar(ns);
+  s.add(",%010.4f,", lon);
+  s.addChar(ew);
 }
 
 }  // namespace
@@ -190,18 +221,9 @@ int DecodeGPGGA(const char* fields, void* record) {
   GgaRecord* r = static_cast<GgaRecord*>(record);
   Slots f;
   int n;
-  splitFields(fields, f, true, &n);
-  if (n < kMinFields) {
-    perror("GetFieldAll");
-    return -1;
-  }
-  r->hour = static_cast<uint8_t>(twoDigits(f[0]));
-  r->minute = static_cast<uint8_t>(twoDigits(f[0] + 2));
-  r->second = static_cast<uint8_t>(twoDigits(f[0] + 4));
-  r->latitude.set(real(f[1]));
-  r->ns = f[2][0];
-  r->longitude.set(real(f[3]));
-  r->ew = f[4][0];
+  if (!splitFields(fields, f, true, "GetFieldAll", &n)) return -1;
+  readTime(f[0], r);
+  readPosition(f + 1, r);
   r->quality = static_cast<uint8_t>(f[5][0] - '0');
   r->satellites = static_cast<uint8_t>(twoDigits(f[6]));
   r->hdop.set(real(f[7]));
@@ -217,11 +239,7 @@ int DecodeGPGSV(const char* fields, void* record) {
   GsvRecord* r = static_cast<GsvRecord*>(record);
   Slots f;
   int n;
-  splitFields(fields, f, false, &n);
-  if (n < kMinFields) {
-    perror("GetFieldAll");
-    return -1;
-  }
+  if (!splitFields(fields, f, false, "GetFieldAll", &n)) return -1;
   long messages = number(f[0]);
   if (messages < 1 || messages > nmeafix::kGsvMaxMessages) return -1;
   if (messages > 8) {
@@ -250,19 +268,10 @@ int DecodeGPRMC(const char* fields, void* record) {
   RmcRecord* r = static_cast<RmcRecord*>(record);
   Slots f;
   int n;
-  splitFields(fields, f, false, &n);
-  if (n < kMinFields) {
-    perror("ProcessGPRMC:GetFieldAll");
-    return -1;
-  }
-  r->hour = static_cast<uint8_t>(twoDigits(f[0]));
-  r->minute = static_cast<uint8_t>(twoDigits(f[0] + 2));
-  r->second = static_cast<uint8_t>(twoDigits(f[0] + 4));
+  if (!splitFields(fields, f, false, "ProcessGPRMC:GetFieldAll", &n)) return -1;
+  readTime(f[0], r);
   r->status = f[1][0];
-  r->latitude.set(real(f[2]));
-  r->ns = f[3][0];
-  r->longitude.set(real(f[4]));
-  r->ew = f[5][0];
+  readPosition(f + 2, r);
   r->speedKnots.set(real(f[6]));
   r->course.set(real(f[7]));
   r->day = static_cast<uint8_t>(twoDigits(f[8]));
@@ -281,11 +290,7 @@ int DecodeKVOXL(const char* fields, void* record) {
   KvoxlRecord* r = static_cast<KvoxlRecord*>(record);
   Slots f;
   int n;
-  splitFields(fields, f, true, &n);
-  if (n < kMinFields) {
-    perror("GetFieldAll");
-    return -1;
-  }
+  if (!splitFields(fields, f, true, "GetFieldAll", &n)) return -1;
   TRACE(KVOXL_TAG, "Start1: ProcessKVOXL  %d \n", n);
   r->value1 = static_cast<uint8_t>(number(f[0]));
   r->value2 = static_cast<uint8_t>(number(f[1]));
@@ -304,10 +309,7 @@ int EncodeGPGGA(char* out, size_t room, const GpsFixRecord* fix) {
   if (timeAndPositionEmpty(r.hour, r.minute, r.second, lat, lon)) return 0;
   SentenceText s;
   s.add("$GPGGA,%02d%02d%02d,", r.hour, r.minute, r.second);
-  s.add("%09.4f,", lat);
-  s.addChar(r.ns);
-  s.add(",%010.4f,", lon);
-  s.addChar(r.ew);
+  addPosition(s, lat, r.ns, lon, r.ew);
   s.add(",%1d,%02d,%2.1f,%.1f,M,%.1f,M,,0*", r.quality, r.satellites, r.hdop.get(), r.altitude.get(),
         r.geoidSeparation.get());
   return s.finish(out, room);
@@ -341,10 +343,8 @@ int EncodeGPRMC(char* out, size_t room, const GpsFixRecord* fix) {
   SentenceText s;
   s.add("$GPRMC,%02d%02d%02d,", r.hour, r.minute, r.second);
   s.addChar(r.status);
-  s.add(",%09.4f,", lat);
-  s.addChar(r.ns);
-  s.add(",%010.4f,", lon);
-  s.addChar(r.ew);
+  s.add(",");
+  addPosition(s, lat, r.ns, lon, r.ew);
   s.add(",%.1f,%.1f,%02d%02d%02d,,", r.speedKnots.get(), r.course.get(), r.day, r.month, r.year.get() % 100);
   s.addChar(r.encodedDir);
   s.add(",*");

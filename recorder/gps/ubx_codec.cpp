@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "core/le_field.h"
 #include "core/trace.h"
@@ -228,10 +229,12 @@ bool otherCfgMatches(const uint8_t* frame) {
          memcmp(frame + ubxfix::kFrameHead, kCfgPrt + ubxfix::kFrameHead, kSentPayload) == 0;
 }
 
-PollResult waitPoll(int port, ComReadFn read) {
+// The frames that answer a command: at most five reads, `pauseUs` apart while bytes come, each
+// whole frame handed to `onFrame` until it gives a verdict; none from any frame: nullopt.
+template <class OnFrame>
+auto readAnswers(int port, ComReadFn read, useconds_t pauseUs, OnFrame onFrame) -> decltype(onFrame(nullptr)) {
   static uint8_t buffer[kFrameBufferSize];
   GpsFixRecord own{};
-  bool acknowledged = false, matched = false;
   for (int reads = 0; reads < 5; ++reads) {
     int n = read(port, buffer, static_cast<int>(sizeof buffer));
     for (int i = 0; i < n; ++i) {
@@ -239,24 +242,34 @@ PollResult waitPoll(int port, ComReadFn read) {
       if (!s.complete) continue;
       const uint8_t* f = rx.frame;
       TRACE(TAG, "Recieved Message ClassId %02X, MsgId %02X\n", f[2], f[3]);
-      if (f[2] == kClassAck && payloadLength(f) >= 2 && f[6] == kClassCfg) {
-        traceAck(f);
-        if (f[3] != kAckAck) return PollResult::Failed;
-        acknowledged = true;
-      } else if (f[2] == kClassCfg) {
-        TRACE(TAG, "Recieved UBX_CLASS_CFG ClassId %02X, MsgId %02X \n", f[2], f[3]);
-        if (f[3] == 0x00) {
-          if (prtMatches(f)) matched = true;
-        } else if (otherCfgMatches(f)) {
-          matched = true;
-        } else {
-          TRACE(TAG, "Received data is different from sent data ");
-        }
-      }
-      if (acknowledged && matched) return PollResult::Passed;
+      if (auto verdict = onFrame(f)) return verdict;
     }
-    if (n > 0) plat::usleep(500000);
+    if (n > 0) plat::usleep(pauseUs);
   }
+  return std::nullopt;
+}
+
+PollResult waitPoll(int port, ComReadFn read) {
+  bool acknowledged = false, matched = false;
+  std::optional<PollResult> verdict = readAnswers(port, read, 500000, [&](const uint8_t* f) -> std::optional<PollResult> {
+    if (f[2] == kClassAck && payloadLength(f) >= 2 && f[6] == kClassCfg) {
+      traceAck(f);
+      if (f[3] != kAckAck) return PollResult::Failed;
+      acknowledged = true;
+    } else if (f[2] == kClassCfg) {
+      TRACE(TAG, "Recieved UBX_CLASS_CFG ClassId %02X, MsgId %02X \n", f[2], f[3]);
+      if (f[3] == 0x00) {
+        if (prtMatches(f)) matched = true;
+      } else if (otherCfgMatches(f)) {
+        matched = true;
+      } else {
+        TRACE(TAG, "Received data is different from sent data ");
+      }
+    }
+    if (acknowledged && matched) return PollResult::Passed;
+    return std::nullopt;
+  });
+  if (verdict) return *verdict;
   TRACE(TAG, "~UbxWaitPoll()");
   return PollResult::Failed;
 }
@@ -406,28 +419,19 @@ int UbxDecode(const uint8_t* bytes, int count, GpsFixRecord* record, int debug) 
 
 int UbxWaitAck(int port, ComReadFn read, ComWriteFn write, uint8_t cls, uint8_t id) {
   (void)write;
-  static uint8_t buffer[kFrameBufferSize];
-  GpsFixRecord own{};
-  for (int reads = 0; reads < 5; ++reads) {
-    int n = read(port, buffer, static_cast<int>(sizeof buffer));
-    for (int i = 0; i < n; ++i) {
-      Step s = step(buffer[i], &own, 0);
-      if (!s.complete) continue;
-      const uint8_t* f = rx.frame;
-      TRACE(TAG, "Recieved Message ClassId %02X, MsgId %02X\n", f[2], f[3]);
-      if (!ackNames(f, cls, id)) continue;
-      if (f[3] == kAckAck) {
-        traceAck(f);
-        return 0;
-      }
-      if (f[3] == kAckNak) {
-        traceAck(f);
-        return -1;
-      }
+  std::optional<int> verdict = readAnswers(port, read, 100000, [&](const uint8_t* f) -> std::optional<int> {
+    if (!ackNames(f, cls, id)) return std::nullopt;
+    if (f[3] == kAckAck) {
+      traceAck(f);
+      return 0;
     }
-    if (n > 0) plat::usleep(100000);
-  }
-  return -1;
+    if (f[3] == kAckNak) {
+      traceAck(f);
+      return -1;
+    }
+    return std::nullopt;
+  });
+  return verdict.value_or(-1);
 }
 
 int UbxProbe(int port, ComReadFn read, ComWriteFn write) {

@@ -30,6 +30,7 @@
 #include "core/le_field.h"
 #include "core/msg_pipe.h"
 #include "core/threads.h"
+#include "fake_port.h"
 #include "gps/furuno_codec.h"
 #include "gps/nmea_codec.h"
 #include "gps/ubx_codec.h"
@@ -41,18 +42,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-Bytes ubxFrame(uint8_t cls, uint8_t id, const Bytes& payload) {
-  Bytes f = {0xB5, 0x62, cls, id, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(payload.size() >> 8)};
-  f.insert(f.end(), payload.begin(), payload.end());
-  uint8_t a = 0, b = 0;
-  for (size_t i = 2; i < f.size(); ++i) {
-    a = static_cast<uint8_t>(a + f[i]);
-    b = static_cast<uint8_t>(b + a);
-  }
-  f.push_back(a);
-  f.push_back(b);
-  return f;
-}
+using gpstest::ubxFrame;  // the unit tests' frame builder
 
 // `epochs` seconds of u-blox output: the seven NAV messages, the car moving east.
 Bytes ubloxStream(int epochs) {

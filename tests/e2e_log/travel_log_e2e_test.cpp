@@ -18,6 +18,7 @@
 
 #include "board/vehicle/vehicle.h"
 #include "card_image.h"
+#include "travel_log.h"
 #include "support/sim_run.h"
 
 namespace {
@@ -30,17 +31,6 @@ std::string readAll(const fs::path& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-int64_t utcSeconds(int year, int month, int day, int hour, int minute, int second) {
-  struct tm tm = {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  return static_cast<int64_t>(timegm(&tm));
 }
 
 // One log entry: its sentences, the last one $KVOXL.
@@ -75,7 +65,7 @@ LogFile readLog(const fs::path& path) {
   f.text = readAll(path);
   int y, mo, d, h, mi, s;
   EXPECT_EQ(sscanf(f.name.c_str(), "%d,%d.%d.%d,%d.%d.%d.log", &f.sequence, &y, &mo, &d, &h, &mi, &s), 7) << f.name;
-  f.nameTime = utcSeconds(y, mo, d, h, mi, s);
+  f.nameTime = vdr::utcOf(y, mo, d, h, mi, s);
   size_t start = 0;
   Entry e;
   for (size_t end; (end = f.text.find("\r\n", start)) != std::string::npos; start = end + 2) {
@@ -89,7 +79,7 @@ LogFile readLog(const fs::path& path) {
           v1 != 1 || v2 != 1)
         f.problems.push_back("KVOXL: " + line);
       auto two = [](const char* p) { return (p[0] - '0') * 10 + (p[1] - '0'); };
-      e.time = utcSeconds(2000 + two(dmy + 4), two(dmy + 2), two(dmy), two(hms), two(hms + 2), two(hms + 4));
+      e.time = vdr::utcOf(2000 + two(dmy + 4), two(dmy + 2), two(dmy), two(hms), two(hms + 2), two(hms + 4));
       f.entries.push_back(e);
       e = Entry{};
     }
@@ -181,7 +171,7 @@ class TravelLogEndToEnd : public ::testing::Test {
 // receiver and a cold start of two minutes; a shock at 600 s; the supply cut for a moment at
 // 4260 s.
 TEST_F(TravelLogEndToEnd, HourlyFilesOfCheckedSentencesOnTheCarsPath) {
-  const int64_t startLocal = utcSeconds(2026, 6, 1, 8, 20, 0);
+  const int64_t startLocal = vdr::utcOf(2026, 6, 1, 8, 20, 0);
   const int64_t startUtc = startLocal - 9 * 3600;
   const int kShock = 600, kCut = 4260;
   // The run ends on the program's own signal: the third file opened after the supply came back.
@@ -341,7 +331,7 @@ TEST_F(TravelLogEndToEnd, ACardThatFailsShowsSdfailureOnceAndTakesNoMoreEntries)
   for (const std::string& p : files[0].problems)
     EXPECT_TRUE(p == "the file ends in the middle of a line" || p == "sentences after the last $KVOXL") << p;
   for (const LogFile& f : files) {
-    for (const Entry& e : f.entries) EXPECT_LE(e.time, utcSeconds(y, mo, d, h, mi, s) + 1);
+    for (const Entry& e : f.entries) EXPECT_LE(e.time, vdr::utcOf(y, mo, d, h, mi, s) + 1);
   }
 }
 

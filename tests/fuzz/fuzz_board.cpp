@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 
@@ -58,5 +59,40 @@ void writeBoardFile(const char* boardPath, const uint8_t* data, size_t size) {
   if (size > 0 && fwrite(data, 1, size, f) != size) abort();
   fclose(f);
 }
+
+void runClockFast() {
+  static const bool fast = [] {
+    boardDir();
+    sim::Clock::runAt(1e7, sim::Clock::monoNow(), 0, kStartSecond * sim::kNsPerSec);
+    return true;
+  }();
+  (void)fast;
+}
+
+namespace {
+
+const uint8_t* gPortData;
+size_t gPortSize, gPortAt, gMaxPiece = 1;
+
+}  // namespace
+
+void feedPort(const uint8_t* data, size_t size, size_t maxPiece) {
+  gPortData = data;
+  gPortSize = size;
+  gPortAt = 0;
+  gMaxPiece = maxPiece;
+}
+
+int readPiece(int, uint8_t* buffer, int size) {
+  if (gPortAt >= gPortSize) return 0;
+  size_t n = 1 + (gPortData[gPortAt] % gMaxPiece);
+  if (n > gPortSize - gPortAt) n = gPortSize - gPortAt;
+  if (n > static_cast<size_t>(size)) n = static_cast<size_t>(size);
+  memcpy(buffer, gPortData + gPortAt, n);
+  gPortAt += n;
+  return static_cast<int>(n);
+}
+
+int writeAll(int, const uint8_t*, int count) { return count; }
 
 }  // namespace fuzz_board

@@ -6,39 +6,18 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <fcntl.h>
-#include <spawn.h>
-#include <unistd.h>
-#include <sys/wait.h>
 #include <vector>
 
 #include "card_image.h"
 #include "command.h"
 #include "recording.h"
-
-extern char** environ;
+#include "run_program.h"
 
 namespace vdr {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-int runTool(std::vector<std::string> words) {
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // The trigger type of the recording, from its entries (0 in continuous recordings).
 uint8_t triggerOf(const Recording& r) {
@@ -117,7 +96,7 @@ int runRepair(const Args& args) {
       std::string into = copy + (offset > 0 ? "@@" + std::to_string(offset) : "");
       for (const char* ext : {vr::kDataExt, vr::kIndexExt}) {
         std::string ext2 = std::string(".") + ext;
-        ok = ok && runTool({"mcopy", "-o", "-n", "-i", into, target + ext2, "::/" + rel + ext2}) == 0;
+        ok = ok && runProgram({"mcopy", "-o", "-n", "-i", into, target + ext2, "::/" + rel + ext2}, {.quietStdout = true}) == 0;
       }
     }
     if (ok) {

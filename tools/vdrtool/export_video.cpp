@@ -4,18 +4,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <turbojpeg.h>
 
 #include "command.h"
 #include "export_format.h"
 #include "recording.h"
-
-extern char** environ;
+#include "run_program.h"
 
 namespace vdr {
 
@@ -152,26 +148,8 @@ bool writeAvi(const Recording& r, const std::string& file, std::string* why) {
 
 namespace {
 
-// Runs a program to its end; `quiet` sends its standard output to /dev/null.
-int run(const std::vector<std::string>& args, bool quiet = false) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (quiet) posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 int exportVideos(const std::vector<std::string>& bases, const std::string& dir, bool mp4) {
-  if (mp4 && run({"ffmpeg", "-version"}, true) != 0) {
+  if (mp4 && runProgram({"ffmpeg", "-version"}, {.quietStdout = true, .noStdin = true}) != 0) {
     fprintf(stderr, "vdrtool: --mp4 needs ffmpeg, which is not installed (--avi needs nothing)\n");
     return kExitFailed;
   }
@@ -186,8 +164,9 @@ int exportVideos(const std::vector<std::string>& bases, const std::string& dir, 
     if (ok && mp4) {
       std::string file = dir + "/" + r.name + ".mp4";
       // The AVI's rate carries over to the MP4.
-      ok = run({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-i", avi, "-c:v", "libx264", "-pix_fmt",
-                "yuv420p", "-movflags", "+faststart", file}) == 0;
+      ok = runProgram({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-i", avi, "-c:v", "libx264", "-pix_fmt",
+                       "yuv420p", "-movflags", "+faststart", file},
+                      {.noStdin = true}) == 0;
       if (!ok) why = "ffmpeg failed";
       fs::remove(avi, ec);
     }

@@ -21,6 +21,8 @@ bool writeReport(const ReportInput& in);
 
 // ---- pieces, exposed for tests -------------------------------------------------------------
 std::string htmlEscape(const std::string& text);
+// A coordinate or value in the report's SVG drawings, to one decimal like every other.
+std::string svgNum(double v);
 // The index of the frame at which the trigger took effect (the first frame recorded from the
 // trigger on), or -1 when the recording holds no trigger.
 int triggerFrame(const Recording& r);

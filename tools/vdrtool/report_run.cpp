@@ -10,12 +10,6 @@ namespace vdr {
 
 namespace {
 
-std::string num(double v) {
-  char buf[32];
-  snprintf(buf, sizeof buf, "%.1f", v);
-  return buf;
-}
-
 // A JSON string starting at s[i] == '"'; moves i past it.
 bool readString(const std::string& s, size_t& i, std::string* out) {
   if (i >= s.size() || s[i] != '"') return false;
@@ -105,21 +99,21 @@ std::string runSvg(const std::vector<TimelineEntry>& entries, const std::vector<
   const double plotW = kWidth - kLeft - kRight, height = kTop + lanes * kLaneH + 30;
   auto x = [&](double t) { return kLeft + std::clamp(t, 0.0, end) / end * plotW; };
   auto laneY = [&](size_t lane) { return kTop + static_cast<double>(lane) * kLaneH; };
-  std::string svg = "<svg class=\"run\" viewBox=\"0 0 " + num(kWidth) + " " + num(height) + "\">\n";
+  std::string svg = "<svg class=\"run\" viewBox=\"0 0 " + svgNum(kWidth) + " " + svgNum(height) + "\">\n";
   for (size_t l = 0; l < lanes; ++l) {
-    svg += "<text class=\"lane\" x=\"4\" y=\"" + num(laneY(l) + 18) + "\">" + kLanes[l] + "</text>";
-    svg += "<line class=\"lane-line\" x1=\"" + num(kLeft) + "\" x2=\"" + num(kWidth - kRight) + "\" y1=\"" +
-           num(laneY(l) + kLaneH) + "\" y2=\"" + num(laneY(l) + kLaneH) + "\"/>\n";
+    svg += "<text class=\"lane\" x=\"4\" y=\"" + svgNum(laneY(l) + 18) + "\">" + kLanes[l] + "</text>";
+    svg += "<line class=\"lane-line\" x1=\"" + svgNum(kLeft) + "\" x2=\"" + svgNum(kWidth - kRight) + "\" y1=\"" +
+           svgNum(laneY(l) + kLaneH) + "\" y2=\"" + svgNum(laneY(l) + kLaneH) + "\"/>\n";
   }
   auto band = [&](size_t lane, double from, double to, const std::string& cls, const std::string& title) {
-    svg += "<rect class=\"" + cls + "\" x=\"" + num(x(from)) + "\" y=\"" + num(laneY(lane) + 4) + "\" width=\"" +
-           num(std::max(1.0, x(to) - x(from))) + "\" height=\"" + num(kLaneH - 8) + "\"><title>" + htmlEscape(title) +
+    svg += "<rect class=\"" + cls + "\" x=\"" + svgNum(x(from)) + "\" y=\"" + svgNum(laneY(lane) + 4) + "\" width=\"" +
+           svgNum(std::max(1.0, x(to) - x(from))) + "\" height=\"" + svgNum(kLaneH - 8) + "\"><title>" + htmlEscape(title) +
            "</title></rect>\n";
   };
   auto mark = [&](size_t lane, double t, const std::string& cls, const std::string& label) {
-    svg += "<g class=\"" + cls + "\"><line x1=\"" + num(x(t)) + "\" x2=\"" + num(x(t)) + "\" y1=\"" + num(laneY(lane) + 2) +
-           "\" y2=\"" + num(laneY(lane) + kLaneH - 2) + "\"/><text x=\"" + num(x(t) + 2) + "\" y=\"" +
-           num(laneY(lane) + 12) + "\">" + htmlEscape(label) + "</text><title>" + num(t) + " s: " + htmlEscape(label) +
+    svg += "<g class=\"" + cls + "\"><line x1=\"" + svgNum(x(t)) + "\" x2=\"" + svgNum(x(t)) + "\" y1=\"" + svgNum(laneY(lane) + 2) +
+           "\" y2=\"" + svgNum(laneY(lane) + kLaneH - 2) + "\"/><text x=\"" + svgNum(x(t) + 2) + "\" y=\"" +
+           svgNum(laneY(lane) + 12) + "\">" + htmlEscape(label) + "</text><title>" + svgNum(t) + " s: " + htmlEscape(label) +
            "</title></g>\n";
   };
 
@@ -161,9 +155,9 @@ std::string runSvg(const std::vector<TimelineEntry>& entries, const std::vector<
     }
   }
   for (double t = 0; t <= end; t += end > 600 ? 120 : end > 120 ? 30 : 10) {
-    svg += "<text class=\"tick\" x=\"" + num(x(t)) + "\" y=\"" + num(height - 8) + "\">" + num(t) + "</text>";
+    svg += "<text class=\"tick\" x=\"" + svgNum(x(t)) + "\" y=\"" + svgNum(height - 8) + "\">" + svgNum(t) + "</text>";
   }
-  svg += "<text x=\"" + num(kWidth - 150) + "\" y=\"" + num(height - 8) + "\">seconds of the run</text>\n";
+  svg += "<text x=\"" + svgNum(kWidth - 150) + "\" y=\"" + svgNum(height - 8) + "\">seconds of the run</text>\n";
   return svg + "</svg>\n";
 }
 

@@ -10,12 +10,6 @@ namespace vdr {
 
 namespace {
 
-std::string num(double v) {
-  char buf[32];
-  snprintf(buf, sizeof buf, "%.1f", v);
-  return buf;
-}
-
 double frameSeconds(const Recording& r, size_t i) {
   const vr::FrameIndexEntry& e = r.frames[i].entry;
   const vr::FrameIndexEntry& first = r.frames.front().entry;
@@ -27,6 +21,12 @@ double frameSeconds(const Recording& r, size_t i) {
 constexpr double kWidth = 800, kLeft = 50, kRight = 10, kTop = 10;
 
 }  // namespace
+
+std::string svgNum(double v) {
+  char buf[32];
+  snprintf(buf, sizeof buf, "%.1f", v);
+  return buf;
+}
 
 std::string htmlEscape(const std::string& text) {
   std::string out;
@@ -64,38 +64,38 @@ std::string gPlotSvg(const Recording& r) {
   if (hi == lo) hi = lo + 1;
   auto x = [&](double s) { return kLeft + s / span * plotW; };
   auto y = [&](double v) { return kTop + (hi - v) / (hi - lo) * plotH; };
-  std::string svg = "<svg class=\"gplot\" viewBox=\"0 0 " + num(kWidth) + " " + num(height) + "\" data-left=\"" +
-                    num(kLeft) + "\" data-width=\"" + num(plotW) + "\" data-span=\"" + num(span) + "\">\n";
-  svg += "<rect x=\"" + num(kLeft) + "\" y=\"" + num(kTop) + "\" width=\"" + num(plotW) + "\" height=\"" + num(plotH) +
+  std::string svg = "<svg class=\"gplot\" viewBox=\"0 0 " + svgNum(kWidth) + " " + svgNum(height) + "\" data-left=\"" +
+                    svgNum(kLeft) + "\" data-width=\"" + svgNum(plotW) + "\" data-span=\"" + svgNum(span) + "\">\n";
+  svg += "<rect x=\"" + svgNum(kLeft) + "\" y=\"" + svgNum(kTop) + "\" width=\"" + svgNum(plotW) + "\" height=\"" + svgNum(plotH) +
          "\" class=\"plot-area\"/>\n";
-  svg += "<line class=\"zero\" x1=\"" + num(kLeft) + "\" x2=\"" + num(kLeft + plotW) + "\" y1=\"" + num(y(0)) +
-         "\" y2=\"" + num(y(0)) + "\"/>\n";
-  svg += "<text x=\"4\" y=\"" + num(kTop + 10) + "\">" + std::to_string(hi) + "</text><text x=\"4\" y=\"" +
-         num(kTop + plotH) + "\">" + std::to_string(lo) + "</text>\n";
+  svg += "<line class=\"zero\" x1=\"" + svgNum(kLeft) + "\" x2=\"" + svgNum(kLeft + plotW) + "\" y1=\"" + svgNum(y(0)) +
+         "\" y2=\"" + svgNum(y(0)) + "\"/>\n";
+  svg += "<text x=\"4\" y=\"" + svgNum(kTop + 10) + "\">" + std::to_string(hi) + "</text><text x=\"4\" y=\"" +
+         svgNum(kTop + plotH) + "\">" + std::to_string(lo) + "</text>\n";
   const char* names[3] = {"gx", "gy", "gz"};
   for (int axis = 0; axis < 3; ++axis) {
     std::string points;
     for (size_t i = 0; i < r.frames.size(); ++i) {
       const vr::FrameIndexEntry& e = r.frames[i].entry;
       int v = axis == 0 ? e.gx.get() : axis == 1 ? e.gy.get() : e.gz.get();
-      points += (i ? " " : "") + num(x(frameSeconds(r, i))) + "," + num(y(v));
+      points += (i ? " " : "") + svgNum(x(frameSeconds(r, i))) + "," + svgNum(y(v));
     }
     svg += "<polyline class=\"axis " + std::string(names[axis]) + "\" points=\"" + points + "\"/>\n";
   }
   int trigger = triggerFrame(r);
   if (trigger >= 0) {
     double tx = x(frameSeconds(r, static_cast<size_t>(trigger)));
-    svg += "<line class=\"trigger-mark\" x1=\"" + num(tx) + "\" x2=\"" + num(tx) + "\" y1=\"" + num(kTop) +
-           "\" y2=\"" + num(kTop + plotH) + "\"/><text class=\"trigger-label\" x=\"" + num(tx + 3) + "\" y=\"" +
-           num(kTop + 12) + "\">trigger</text>\n";
+    svg += "<line class=\"trigger-mark\" x1=\"" + svgNum(tx) + "\" x2=\"" + svgNum(tx) + "\" y1=\"" + svgNum(kTop) +
+           "\" y2=\"" + svgNum(kTop + plotH) + "\"/><text class=\"trigger-label\" x=\"" + svgNum(tx + 3) + "\" y=\"" +
+           svgNum(kTop + 12) + "\">trigger</text>\n";
   }
-  svg += "<line class=\"cursor\" x1=\"" + num(kLeft) + "\" x2=\"" + num(kLeft) + "\" y1=\"" + num(kTop) + "\" y2=\"" +
-         num(kTop + plotH) + "\"/>\n";
-  svg += "<text x=\"" + num(kLeft) + "\" y=\"" + num(height - 5) + "\">0 s</text><text x=\"" +
-         num(kLeft + plotW - 40) + "\" y=\"" + num(height - 5) + "\">" + num(span) + " s</text>\n";
-  svg += "<text class=\"legend gx\" x=\"" + num(kLeft + 60) + "\" y=\"" + num(height - 5) +
-         "\">X</text><text class=\"legend gy\" x=\"" + num(kLeft + 80) + "\" y=\"" + num(height - 5) +
-         "\">Y</text><text class=\"legend gz\" x=\"" + num(kLeft + 100) + "\" y=\"" + num(height - 5) + "\">Z</text>\n";
+  svg += "<line class=\"cursor\" x1=\"" + svgNum(kLeft) + "\" x2=\"" + svgNum(kLeft) + "\" y1=\"" + svgNum(kTop) + "\" y2=\"" +
+         svgNum(kTop + plotH) + "\"/>\n";
+  svg += "<text x=\"" + svgNum(kLeft) + "\" y=\"" + svgNum(height - 5) + "\">0 s</text><text x=\"" +
+         svgNum(kLeft + plotW - 40) + "\" y=\"" + svgNum(height - 5) + "\">" + svgNum(span) + " s</text>\n";
+  svg += "<text class=\"legend gx\" x=\"" + svgNum(kLeft + 60) + "\" y=\"" + svgNum(height - 5) +
+         "\">X</text><text class=\"legend gy\" x=\"" + svgNum(kLeft + 80) + "\" y=\"" + svgNum(height - 5) +
+         "\">Y</text><text class=\"legend gz\" x=\"" + svgNum(kLeft + 100) + "\" y=\"" + svgNum(height - 5) + "\">Z</text>\n";
   return svg + "</svg>\n";
 }
 
@@ -120,14 +120,14 @@ std::string trackSvg(const Recording& r) {
   auto px = [&](double lon) { return pad + (lon - minLon) * k * scale; };
   auto py = [&](double lat) { return size - pad - (lat - minLat) * scale; };
   std::string points;
-  for (size_t i = 0; i < fixes.size(); ++i) points += (i ? " " : "") + num(px(fixes[i].first)) + "," + num(py(fixes[i].second));
+  for (size_t i = 0; i < fixes.size(); ++i) points += (i ? " " : "") + svgNum(px(fixes[i].first)) + "," + svgNum(py(fixes[i].second));
   std::string svg = "<svg class=\"track\" viewBox=\"0 0 300 300\" data-point-count=\"" + std::to_string(fixes.size()) +
                     "\">\n<rect x=\"0\" y=\"0\" width=\"300\" height=\"300\" class=\"plot-area\"/>\n";
   svg += "<polyline class=\"track-line\" points=\"" + points + "\"/>\n";
-  svg += "<circle class=\"track-start\" r=\"4\" cx=\"" + num(px(fixes.front().first)) + "\" cy=\"" +
-         num(py(fixes.front().second)) + "\"/>\n";
-  svg += "<circle class=\"track-end\" r=\"4\" cx=\"" + num(px(fixes.back().first)) + "\" cy=\"" +
-         num(py(fixes.back().second)) + "\"/>\n";
+  svg += "<circle class=\"track-start\" r=\"4\" cx=\"" + svgNum(px(fixes.front().first)) + "\" cy=\"" +
+         svgNum(py(fixes.front().second)) + "\"/>\n";
+  svg += "<circle class=\"track-end\" r=\"4\" cx=\"" + svgNum(px(fixes.back().first)) + "\" cy=\"" +
+         svgNum(py(fixes.back().second)) + "\"/>\n";
   char caption[160];
   snprintf(caption, sizeof caption, "%.5f, %.5f to %.5f, %.5f", fixes.front().second, fixes.front().first,
            fixes.back().second, fixes.back().first);

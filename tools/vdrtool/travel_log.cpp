@@ -59,17 +59,6 @@ bool number(const std::string& s, double* v) {
   return *end == '\0' && std::isfinite(*v);
 }
 
-int64_t utcOf(int year, int month, int day, int hour, int minute, int second) {
-  struct tm tm = {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  return static_cast<int64_t>(timegm(&tm));
-}
-
 // What the GGA of an entry said, kept until its RMC.
 struct Gga {
   bool seen = false;
@@ -135,6 +124,17 @@ bool readKvoxl(const std::vector<std::string>& f, LogEntry* e) {
 }
 
 }  // namespace
+
+int64_t utcOf(int year, int month, int day, int hour, int minute, int second) {
+  struct tm tm = {};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  return static_cast<int64_t>(timegm(&tm));
+}
 
 double nmeaDegrees(double value, char hemisphere) {
   if (!std::isfinite(value) || value < 0 || value > 18000) return NAN;

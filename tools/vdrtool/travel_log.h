@@ -42,6 +42,8 @@ std::vector<std::string> findTravelLogs(const std::string& root);
 TravelLog parseTravelLog(const std::string& name, const std::string& text);
 TravelLog readTravelLog(const std::string& path);
 
+// A calendar date and time taken as UTC: seconds since 1970.
+int64_t utcOf(int year, int month, int day, int hour, int minute, int second);
 // "ddmm.mmmm" with its hemisphere letter as signed degrees.
 double nmeaDegrees(double value, char hemisphere);
 
