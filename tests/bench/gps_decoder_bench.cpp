@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "board/gps/ublox_receiver.h"
+#include "ublox_on_port2.h"
 #include "board/serial/serial_board.h"
 #include "core/le_field.h"
 #include "core/msg_pipe.h"
@@ -270,16 +271,7 @@ void BM_GpsThreadAt9600(benchmark::State& state) {
   sim::setBoardDir(dir);
   MsgOpen();
   for (auto _ : state) {
-    int64_t worldZero = int64_t{1767225600} * sim::kNsPerSec;
-    sim::Clock::runAt(speed, sim::Clock::monoNow(), 0, worldZero);
-    sim::SerialBoard ports;
-    sim::GpsReceiver::Options o;
-    o.vehicle = std::make_shared<sim::Vehicle>();
-    o.worldAtZeroNs = worldZero;
-    o.ttffNs = 0;
-    auto receiver = std::make_shared<sim::UbloxReceiver>(o);
-    receiver->start(*ports.line(sim::SerialBoard::kGpsPort));
-    ports.startThread();
+    bench::UbloxOnPort2 line(speed);
     sem_t wake;
     sem_init(&wake, 0, 0);
     THREAD_INFO info{};
@@ -317,7 +309,7 @@ void BM_GpsThreadAt9600(benchmark::State& state) {
     info.run.store(0);
     worker.join();
     drain();
-    receiver->stop();
+    line.receiver->stop();
     sem_destroy(&wake);
     state.counters["thread_cpu%_of_core"] = 100.0 * static_cast<double>(cpu) / static_cast<double>(real);
     state.counters["cpu_ms_per_sim_s"] = static_cast<double>(cpu) / 1e6 / (static_cast<double>(simNs) / 1e9);

@@ -21,6 +21,7 @@
 
 #include "board/gps/ubx_frame.h"
 #include "board/gps/ublox_receiver.h"
+#include "ublox_on_port2.h"
 #include "board/serial/serial_board.h"
 #include "platform/sim/board.h"
 #include "platform/sim/clock.h"
@@ -53,16 +54,7 @@ void BM_GpsLineAtSpeed(benchmark::State& state) {
   fs::create_directories(dir + "/rootfs");
   sim::setBoardDir(dir);
   for (auto _ : state) {
-    int64_t worldZero = int64_t{1767225600} * sim::kNsPerSec;
-    sim::Clock::runAt(speed, sim::Clock::monoNow(), 0, worldZero);
-    sim::SerialBoard ports;
-    sim::GpsReceiver::Options o;
-    o.vehicle = std::make_shared<sim::Vehicle>();
-    o.worldAtZeroNs = worldZero;
-    o.ttffNs = 0;
-    auto receiver = std::make_shared<sim::UbloxReceiver>(o);
-    receiver->start(*ports.line(sim::SerialBoard::kGpsPort));
-    ports.startThread();
+    bench::UbloxOnPort2 line(speed);
 
     std::atomic<bool> run{true};
     std::atomic<uint64_t> bytes{0};
@@ -96,7 +88,7 @@ void BM_GpsLineAtSpeed(benchmark::State& state) {
     state.SetIterationTime(static_cast<double>(real) / sim::kNsPerSec);
     run = false;
     reader.join();
-    receiver->stop();
+    line.receiver->stop();
 
     state.counters["cpu%"] = 100.0 * static_cast<double>(cpu) / static_cast<double>(real);
     state.counters["reader_cpu%"] = 100.0 * static_cast<double>(readerCpu) / static_cast<double>(real);
