@@ -230,7 +230,14 @@ void Runner::boardEnded(int status) {
   if (board_.killedForPower) {
     TimelineEvent("board-off").add("reason", "back-up capacitor empty").emit();
     gConsole.note("the back-up capacitor is empty: the board is off");
-    if (stopRequested_) done_ = true;
+    if (stopRequested_) {
+      done_ = true;
+    } else if (supply_) {
+      // The supply came back while the dying board was still being taken down (its "power on"
+      // went to a board that could no longer answer): the board powers up, as a real one does.
+      gConsole.note("the power is back: the board starts again");
+      boot();
+    }
     return;
   }
   if (WIFEXITED(status) && WEXITSTATUS(status) == kPowerCutExitCode) {
@@ -308,7 +315,9 @@ void Runner::act(const ScenarioAction& action) {
         boot();
       }
     } else {
-      holdUpEnd_ = Clock::elapsed() + static_cast<int64_t>(opt_.holdUpSeconds * kNsPerSec);
+      // Counted from the scenario's moment of the cut, not from when this loop got to it: the
+      // capacitor runs out at the same point of the run however busy the PC is.
+      holdUpEnd_ = static_cast<int64_t>(action.seconds * kNsPerSec) + static_cast<int64_t>(opt_.holdUpSeconds * kNsPerSec);
       sendToBoard("power off");
     }
   } else {

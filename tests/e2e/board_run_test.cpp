@@ -65,6 +65,16 @@ TEST_F(BoardRunTest, ARebootDuringTheRunBootsAgainAndAPowerCutBeyondTheHoldUpKil
   EXPECT_EQ(run.events("power").size(), 2u);
 }
 
+// The supply comes back at the very moment the capacitor runs out: the dying board cannot take
+// the "power on" any more, so the board must start again once it is down.
+TEST_F(BoardRunTest, PowerBackAsTheCapacitorRunsOutStartsTheBoardAgain) {
+  auto run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10", "--hold-up", "3", "--card-dir"},
+                    "2 power off\n5 power on\n10 stop\n");
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.events("board-off").size(), 1u);
+  EXPECT_EQ(run.events("boot").size(), 2u) << run.output;
+}
+
 TEST_F(BoardRunTest, ScenarioErrorsAreReportedBeforeAnythingRuns) {
   auto run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10"}, "5 fly away\n");
   EXPECT_EQ(run.exitCode, 2);
