@@ -20,6 +20,8 @@ using testing_board::SimRun;
 
 // The road: 35 N, from 139.00 E to 139.06 E (about 5.5 km).
 constexpr double kRoadLat = 35.0, kRoadLon0 = 139.0, kRoadLon1 = 139.06;
+// The recording thread's trace when a pair is closed.
+constexpr const char* kWriteEnd = "SD write End";
 
 double degreesOf(double ddmm) {
   double whole = std::trunc(ddmm / 100);
@@ -52,7 +54,10 @@ double boardTimeOf(const std::string& timelineLine) {
 
 class GpsE2E : public PreparedCardE2E {
  protected:
-  SimRun run(const std::string& scenario, std::vector<std::string> extra) {
+  // With `until`, the run stops in order once the console holds that text `times` times (the
+  // program's own signal, such as the end of a pair's write), however slowly the machine runs it.
+  SimRun run(const std::string& scenario, std::vector<std::string> extra, const std::string& until = "",
+             int times = 1) {
     std::string route = dir + "/road.gpx";
     std::ofstream(route) << std::setprecision(10) << "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\"><trk><trkseg>\n"
                          << "<trkpt lat=\"" << kRoadLat << "\" lon=\"" << kRoadLon0 << "\"><ele>20</ele></trkpt>\n"
@@ -62,7 +67,8 @@ class GpsE2E : public PreparedCardE2E {
     std::vector<std::string> args = {"--speed", "10", "--start", "2026-06-01 08:00:00", "--gps-ttff", "5",
                                      "--route", route};
     args.insert(args.end(), extra.begin(), extra.end());
-    SimRun r = testing_board::runSim(RECORDER_SIM_PATH, dir, args, scenario);
+    SimRun r = until.empty() ? testing_board::runSim(RECORDER_SIM_PATH, dir, args, scenario)
+                             : testing_board::runSimUntil(RECORDER_SIM_PATH, dir, args, scenario, until, times);
     EXPECT_EQ(r.exitCode, 0) << r.output;
     return r;
   }
@@ -170,7 +176,7 @@ class GpsE2E : public PreparedCardE2E {
 };
 
 TEST_F(GpsE2E, UbloxIsConfiguredDetectedSetsTheClockOnceAndRecordingsCarryTheRoad) {
-  SimRun r = run("60 press rec\n62 gps fix lost\n78 stop\n", {"--rtc-offset", "-10"});
+  SimRun r = run("60 press rec\n62 gps fix lost\n", {"--rtc-offset", "-10"}, kWriteEnd);
   std::string console = r.console();
 
   // Every configuration frame, in order, each acknowledged.
@@ -187,7 +193,7 @@ TEST_F(GpsE2E, UbloxIsConfiguredDetectedSetsTheClockOnceAndRecordingsCarryTheRoa
   EXPECT_NE(console.find("CFG_PRT Polling CONFIG : OK"), std::string::npos);
   size_t done = console.find("~UbxConfig()", at);
   size_t detected = console.find(">>> UBX GPS detected <<<", done);
-  ASSERT_NE(detected, std::string::npos);
+  ASSERT_NE(detected, std::string::npos) << console;
   EXPECT_EQ(countOf(console, "GPS detected"), 1u);
   EXPECT_EQ(countOf(console, "Nak!!!!"), 0u);
 
@@ -204,6 +210,10 @@ TEST_F(GpsE2E, UbloxIsConfiguredDetectedSetsTheClockOnceAndRecordingsCarryTheRoa
   double gpsSeconds = std::stod(m[1]);
   EXPECT_GE(worldOf(lines[setAt]) - gpsSeconds, 0) << "the GPS time is the receiver's last epoch";
   EXPECT_LT(worldOf(lines[setAt]) - gpsSeconds, 3);
+  // The time reaches the program through a 9600-baud line and the GPS thread: half a second on an
+  // idle PC. At ten times the board's speed, every 100 ms a loaded PC keeps that thread waiting
+  // adds a simulated second more.
+  constexpr double kLoadedLatency = 2.0;
   int before = 0, after = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
     double board = boardTimeOf(lines[i]);
@@ -213,7 +223,8 @@ TEST_F(GpsE2E, UbloxIsConfiguredDetectedSetsTheClockOnceAndRecordingsCarryTheRoa
       // Before the program set its clock from the chip the board ran at the true time.
       before += std::fabs(off + 10.5) <= 1.0;
     } else if (i > setAt) {
-      EXPECT_NEAR(off, 0, 1.0) << lines[i];
+      EXPECT_LE(off, 1.0) << lines[i];
+      EXPECT_GE(off, -1.0 - kLoadedLatency) << lines[i];
       ++after;
     }
   }
@@ -225,7 +236,7 @@ TEST_F(GpsE2E, UbloxIsConfiguredDetectedSetsTheClockOnceAndRecordingsCarryTheRoa
   double chipBehind = std::stod(m[2]) / 1e9 - (std::stod(m[1]) - 2208988800.0);
   // The chip counts whole seconds from its setting: a reading lies up to one second behind it.
   EXPECT_GT(chipBehind, -1.0);
-  EXPECT_LT(chipBehind, 2.0);
+  EXPECT_LT(chipBehind, 2.0 + kLoadedLatency);
 
   // The recording: REC pressed at 60, fix lost at 62.
   auto frames = eventFrames();
@@ -241,7 +252,7 @@ TEST_F(GpsE2E, UbloxIsConfiguredDetectedSetsTheClockOnceAndRecordingsCarryTheRoa
 }
 
 TEST_F(GpsE2E, APowerDipConfiguresAndProbesTheReceiverAgainBeforeReading) {
-  SimRun r = run("20 power off\n20.2 power on\n40 stop\n", {});
+  SimRun r = run("20 power off\n20.2 power on\n", {}, ">>> UBX GPS detected <<<", 2);
   std::string console = r.console();
   size_t first = console.find(">>> UBX GPS detected <<<");
   ASSERT_NE(first, std::string::npos) << console;
@@ -259,7 +270,7 @@ TEST_F(GpsE2E, APowerDipConfiguresAndProbesTheReceiverAgainBeforeReading) {
 }
 
 TEST_F(GpsE2E, FurunoIsDetectedAndRecordingsCarryTheRoad) {
-  SimRun r = run("60 press rec\n78 stop\n", {"--gps", "furuno"});
+  SimRun r = run("60 press rec\n", {"--gps", "furuno"}, kWriteEnd);
   std::string console = r.console();
   EXPECT_NE(console.find(">>> FURUNO GPS detected <<<"), std::string::npos) << console;
   EXPECT_EQ(countOf(console, ">>> UBX GPS detected"), 0u);
@@ -274,7 +285,7 @@ TEST_F(GpsE2E, FurunoIsDetectedAndRecordingsCarryTheRoad) {
 TEST_F(GpsE2E, NmeaOnlyAndNoReceiverAreNeverDetectedAndRecordingGoesOn) {
   for (const char* kind : {"nmea", "none"}) {
     SCOPED_TRACE(kind);
-    SimRun r = run("60 press rec\n76 stop\n", {"--gps", kind});
+    SimRun r = run("60 press rec\n", {"--gps", kind}, kWriteEnd);
     std::string console = r.console();
     EXPECT_EQ(countOf(console, "GPS detected"), 0u);
     EXPECT_GE(countOf(console, "failed to MgrConfig()... 0"), 1u);

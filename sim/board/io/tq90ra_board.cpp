@@ -116,8 +116,10 @@ void Tq90raBoard::updateSignals() {
 
 void Tq90raBoard::setButton(Button button, bool pressed) {
   if (pressed) waitForListener(pinOf(button));
-  gpio_->setInput(GpioModel::kInputPort, pinOf(button), !pressed);
+  // In the timeline before the edge: the program's answer to it (a pattern, a trace) is written
+  // from its own threads and must never come out ahead of the press that caused it.
   TimelineEvent("button").add("button", nameOf(button)).add("state", pressed ? "pressed" : "released").emit();
+  gpio_->setInput(GpioModel::kInputPort, pinOf(button), !pressed);
 }
 
 // The driver hears a button's edge only while its reader waits in a read; between two reads
