@@ -4,6 +4,7 @@
 #include <ctime>
 #include <regex>
 
+#include "board/host_tools.h"
 #include "support/sim_run.h"
 
 namespace {
@@ -73,6 +74,27 @@ TEST_F(BoardRunTest, PowerBackAsTheCapacitorRunsOutStartsTheBoardAgain) {
   ASSERT_EQ(run.exitCode, 0) << run.output;
   EXPECT_EQ(run.events("board-off").size(), 1u);
   EXPECT_EQ(run.events("boot").size(), 2u) << run.output;
+}
+
+// The board killed at start-up, also in the middle of mounting its card: recorder-sim takes the
+// card's FUSE mount down every time (a mount left behind holds the board directory and the
+// image). The card is mounted about half a simulated second into the run; the cuts step across
+// that moment.
+TEST_F(BoardRunTest, ABoardKilledWhileItMountsItsCardLeavesNoMountBehind) {
+  int mounted = 0;
+  for (int ms = 300; ms <= 900; ms += 50) {
+    char scenario[64];
+    snprintf(scenario, sizeof scenario, "%d.%03d power off\n3 stop\n", ms / 1000, ms % 1000);
+    auto run = runSim(RECORDER_SIM_PATH, dir, {"--speed", "10", "--hold-up", "0"}, scenario);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    mounted += !run.events("card-mount").empty();
+    std::string mountPoint = dir + "/rootfs/mnt/log";
+    bool left = sim::isHostMountPoint(mountPoint);
+    if (left) sim::runTool({"fusermount", "-u", "-z", mountPoint}, nullptr);
+    ASSERT_FALSE(left) << "cut at " << ms << " ms\n" << run.output;
+    testing_board::removeBoardDir(dir);
+  }
+  EXPECT_GT(mounted, 0) << "no cut came after the card was mounted";
 }
 
 TEST_F(BoardRunTest, ScenarioErrorsAreReportedBeforeAnythingRuns) {

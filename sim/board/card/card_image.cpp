@@ -198,19 +198,27 @@ bool fuseAvailable() {
   return ::access("/dev/fuse", R_OK | W_OK) == 0 && haveTool("fusefat") && haveTool("fusermount");
 }
 
-int fuseMount(const std::string& imagePath, const std::string& mountPoint, const std::string& logPath, int* pid) {
+int fuseMount(const std::string& imagePath, const std::string& mountPoint, const std::string& logPath, int* pid,
+              const std::string& pidPath) {
   std::error_code ec;
   fs::create_directories(mountPoint, ec);
   if (isHostMountPoint(mountPoint)) return -EBUSY;
   pid_t daemon = spawnDaemon({"fusefat", "-f", "-o", "rw+", imagePath, mountPoint}, logPath);
   if (daemon < 0) return -ENODEV;
+  if (!pidPath.empty()) std::ofstream(pidPath, std::ios::trunc) << daemon << " " << mountPoint << "\n";
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!isHostMountPoint(mountPoint)) {
-    if (!processAlive(daemon)) return -EINVAL;  // the daemon refused the image
-    if (std::chrono::steady_clock::now() >= deadline) {
+    int failure = 0;
+    if (!processAlive(daemon)) {
+      failure = -EINVAL;  // the daemon refused the image
+    } else if (std::chrono::steady_clock::now() >= deadline) {
       ::kill(daemon, SIGKILL);
       waitProcessGone(daemon, 2000);
-      return -ETIMEDOUT;
+      failure = -ETIMEDOUT;
+    }
+    if (failure != 0) {
+      if (!pidPath.empty()) fs::remove(pidPath, ec);
+      return failure;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
@@ -249,6 +257,13 @@ std::string unmountLeftCard(const std::string& boardDir, bool* stillMounted) {
   std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
   std::string command((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
   if (command.find("fusefat") == std::string::npos) pid = 0;
+  // The board may have gone down while the daemon was still mounting: let it finish, so that the
+  // mount is taken down below and not left behind.
+  if (pid > 0) {
+    for (int i = 0; i < 500 && processAlive(pid) && !isHostMountPoint(mountPoint); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
   if (isHostMountPoint(mountPoint)) {
     int r = fuseUnmount(mountPoint, pid, false);
     if (r == -EBUSY) r = fuseUnmount(mountPoint, pid, true);

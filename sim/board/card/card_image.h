@@ -79,8 +79,11 @@ CardSpace directorySpace(const std::string& dir, const FatInfo& fat);
 // ---- the card through FUSE ------------------------------------------------------------------
 bool fuseAvailable();
 // Mounts the image at `mountPoint` with fusefat (read-write) and waits until the mount is there.
-// 0 and the daemon's pid, or a negative errno.
-int fuseMount(const std::string& imagePath, const std::string& mountPoint, const std::string& logPath, int* pid);
+// 0 and the daemon's pid, or a negative errno. With `pidPath`, the daemon's pid and the mount
+// point are written there as soon as the daemon runs (before the mount is up), so that a process
+// killed while it waits still leaves what is needed to take the mount down.
+int fuseMount(const std::string& imagePath, const std::string& mountPoint, const std::string& logPath, int* pid,
+              const std::string& pidPath = "");
 // Unmounts and waits for the daemon to end, so that everything it held is in the image.
 // `lazy` detaches a mount still in use (cleaning up after the board went down). 0 or -errno.
 int fuseUnmount(const std::string& mountPoint, int pid, bool lazy);

@@ -44,14 +44,14 @@ int CardFilesystem::mount(const std::string& target, unsigned long flags, std::s
   } else {
     mountPoint_ = boardDir_ + "/rootfs" + target;
     int pid = -1;
-    int result = fuseMount(cardImagePath(boardDir_), mountPoint_, cardLogPath(boardDir_), &pid);
+    // recorder-sim unmounts the card from what the pid file says when the board goes down
+    // without doing it, also in the middle of this mount.
+    int result = fuseMount(cardImagePath(boardDir_), mountPoint_, cardLogPath(boardDir_), &pid, cardPidPath(boardDir_));
     if (result < 0) {
       boardNote("card: fusefat could not mount %s (%s)", cardImagePath(boardDir_).c_str(), strerror(-result));
       return result;
     }
     daemon_ = pid;
-    // recorder-sim unmounts the card from here when the board goes down without doing it.
-    std::ofstream(cardPidPath(boardDir_), std::ios::trunc) << pid << " " << mountPoint_ << "\n";
     *hostDir = mountPoint_;
   }
   hostDir_ = *hostDir;
