@@ -1,5 +1,7 @@
 #include "platform/sim/file_faults.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 
 namespace sim {
@@ -29,10 +31,22 @@ void FileFaults::setRemoved(bool removed) {
   removed_ = removed;
 }
 
-void FileFaults::cutPowerAfterWrites(int64_t writes, std::function<void()> cut) {
+void FileFaults::cutPowerAfterWrites(int64_t writes, std::function<void()> cut, const std::string& pathPart) {
   std::lock_guard<std::mutex> lock(mutex_);
-  cutAt_ = writes_ + (writes < 1 ? 1 : writes);
+  cutWrites_ = 0;
+  cutAt_ = writes < 1 ? 1 : writes;
+  cutPathPart_ = pathPart;
+  for (char& c : cutPathPart_) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   cut_ = std::move(cut);
+}
+
+bool FileFaults::countsTowardCut(const std::string& path) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!cut_ || cutPathPart_.empty()) return true;
+  auto sameLetter = [](char a, char b) {
+    return tolower(static_cast<unsigned char>(a)) == static_cast<unsigned char>(b);
+  };
+  return std::search(path.begin(), path.end(), cutPathPart_.begin(), cutPathPart_.end(), sameLetter) != path.end();
 }
 
 void FileFaults::removeAfterWrites(int64_t writes) {
@@ -47,6 +61,8 @@ void FileFaults::clear() {
   spaceLeft_ = 0;
   writes_ = 0;
   cutAt_ = 0;
+  cutWrites_ = 0;
+  cutPathPart_.clear();
   removeAt_ = 0;
   cut_ = nullptr;
 }
@@ -68,7 +84,10 @@ std::string FileFaults::describe() const {
   if (noSpace_) add("full after " + std::to_string(spaceLeft_) + " bytes");
   if (readOnly_) add("read-only");
   if (removed_) add("removed");
-  if (cut_) add("power cut at write " + std::to_string(cutAt_));
+  if (cut_) {
+    add("power cut at write " + std::to_string(cutAt_) +
+        (cutPathPart_.empty() ? "" : " of files under \"" + cutPathPart_ + "\""));
+  }
   if (removeAt_ > 0 && !removed_) add("pulled out at write " + std::to_string(removeAt_));
   return text.empty() ? "none" : text;
 }
@@ -100,14 +119,15 @@ ssize_t FileFaults::writeAllowance(size_t count) {
   return static_cast<ssize_t>(count);
 }
 
-void FileFaults::wrote(size_t written) {
+void FileFaults::wrote(size_t written, bool towardCut) {
   std::function<void()> cut;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++writes_;
+    if (towardCut) ++cutWrites_;
     if (noSpace_) spaceLeft_ -= written < spaceLeft_ ? written : spaceLeft_;
     if (removeAt_ > 0 && writes_ >= removeAt_) removed_ = true;
-    if (cut_ && writes_ >= cutAt_) cut = cut_;
+    if (cut_ && towardCut && cutWrites_ >= cutAt_) cut = cut_;
   }
   if (cut) cut();
 }

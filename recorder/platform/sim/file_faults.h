@@ -33,8 +33,10 @@ class FileFaults {
   void setRemoved(bool removed);
   // The card is pulled out right after the N-th write from now (setRemoved).
   void removeAfterWrites(int64_t writes);
-  // Runs `cut` right after the N-th write from now has reached the file system.
-  void cutPowerAfterWrites(int64_t writes, std::function<void()> cut);
+  // Runs `cut` right after the N-th write from now has reached the file system. With a
+  // `pathPart`, only writes to files whose path holds it (in any case) are counted, so that a cut
+  // can be tied to the N-th write of a recording whatever else the program writes meanwhile.
+  void cutPowerAfterWrites(int64_t writes, std::function<void()> cut, const std::string& pathPart = "");
   void clear();
   // Writes and bytes that reached the file system since the faults were last cleared.
   int64_t writes() const;
@@ -48,8 +50,10 @@ class FileFaults {
   int pathError(bool modifying) const;
   // How many of `count` bytes a write may put down (0 < n <= count), or -errno.
   ssize_t writeAllowance(size_t count);
-  // After a write of `written` bytes went through.
-  void wrote(size_t written);
+  // Whether writes to `path` count toward a power cut tied to writes.
+  bool countsTowardCut(const std::string& path) const;
+  // After a write of `written` bytes went through (`towardCut`: see countsTowardCut).
+  void wrote(size_t written, bool towardCut = true);
   // 0, or the errno with which an fsync or close must fail.
   int callError(Call call);
 
@@ -68,6 +72,8 @@ class FileFaults {
   bool removed_ = false;
   int64_t writes_ = 0;
   int64_t cutAt_ = 0;
+  int64_t cutWrites_ = 0;  // writes counted toward the cut since it was armed
+  std::string cutPathPart_;
   int64_t removeAt_ = 0;
   std::function<void()> cut_;
 };

@@ -55,12 +55,16 @@ std::shared_ptr<sim::Filesystem> filesystemOfFd(int fd) {
   return it == f.byFd.end() ? nullptr : it->second.fs;
 }
 
-void noteWritten(int fd) {
+// Notes the write's time on the open file; true when the write counts toward a power cut tied to
+// the card's writes.
+bool noteWritten(int fd, const sim::FileFaults& faults) {
   int64_t now = sim::Clock::system();
   OpenFiles& f = openFiles();
   std::lock_guard<std::mutex> lock(f.mutex);
   auto it = f.byFd.find(fd);
-  if (it != f.byFd.end()) it->second.lastWrite = now;
+  if (it == f.byFd.end()) return true;
+  it->second.lastWrite = now;
+  return faults.countsTowardCut(it->second.hostPath);
 }
 
 bool existsOnHost(const std::string& hostPath) { return ::access(hostPath.c_str(), F_OK) == 0; }
@@ -150,8 +154,8 @@ ssize_t write(int fd, const void* buf, size_t count) {
   if (allowed < 0) return posixResult(allowed);
   ssize_t n = ::write(fd, buf, static_cast<size_t>(allowed));
   if (n > 0) {
-    noteWritten(fd);
-    fs->faults().wrote(static_cast<size_t>(n));
+    bool towardCut = noteWritten(fd, fs->faults());
+    fs->faults().wrote(static_cast<size_t>(n), towardCut);
   }
   return n;
 }

@@ -16,6 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The folder of the recordings on the card, as the program names it (any case).
+constexpr const char* kRecordingsFolder = "/ch1/";
+
 void printToolOutput(const std::string& output) {
   if (output.empty()) return;
   fwrite(output.data(), 1, output.size(), stdout);
@@ -157,15 +160,23 @@ bool cardFaultAction(const std::vector<std::string>& words, FileFaults* apply) {
     if (apply) apply->removeAfterWrites(writes);
     return true;
   }
-  if (what == "cut" && words.size() == 4 && words[2] == "after-writes") {
+  // "card cut after-writes N [recordings]": with "recordings", only the writes to the
+  // recordings' files (the channel folder) are counted.
+  if (what == "cut" && (words.size() == 4 || (words.size() == 5 && words[4] == "recordings")) &&
+      words[2] == "after-writes") {
     int64_t writes = 0;
     if (!number(words[3], &writes) || writes < 1) return false;
     if (apply) {
-      apply->cutPowerAfterWrites(writes, [writes] {
-        TimelineEvent("power-cut").add("at", "card write").add("write", writes).emit();
-        boardNote("card: power cut after card write %lld", static_cast<long long>(writes));
-        _exit(kPowerCutExitCode);  // nothing more reaches the card
-      });
+      bool recordings = words.size() == 5;
+      apply->cutPowerAfterWrites(
+          writes,
+          [writes, recordings] {
+            TimelineEvent("power-cut").add("at", recordings ? "recording write" : "card write").add("write", writes).emit();
+            boardNote("card: power cut after %s write %lld", recordings ? "recording" : "card",
+                      static_cast<long long>(writes));
+            _exit(kPowerCutExitCode);  // nothing more reaches the card
+          },
+          recordings ? kRecordingsFolder : "");
     }
     return true;
   }

@@ -48,8 +48,8 @@ class UnmountableFilesystem : public Filesystem {
 };
 
 // The card's faults as scenario words (after "card"): "fail write|fsync|close [after N]
-// [eio|enospc|erofs]", "full [after BYTES]", "readonly", "remove [after-writes N]", "cut after-writes N",
-// "faults clear". True when the words make one; `apply`, when given, arms it.
+// [eio|enospc|erofs]", "full [after BYTES]", "readonly", "remove [after-writes N]",
+// "cut after-writes N [recordings]" (counting only the recordings' writes), "faults clear". True when the words make one; `apply`, when given, arms it.
 bool cardFaultAction(const std::vector<std::string>& words, FileFaults* apply);
 // The file in the board directory that holds fault lines for the next boot (armed before the
 // program starts, then removed).

@@ -151,7 +151,7 @@ bool CardRunnerExtension::checkAction(const std::vector<std::string>& words, std
   *error = "card: expected \"card insert SIZE [blank] [partitioned]\", \"card remove\", \"card file PATH [TEXT]\","
            " \"card fill recordings N [event|normal] [SIZE]\", \"card fill free SIZE\" or a fault: \"card fail"
            " write|fsync|close [after N] [eio|enospc|erofs]\", \"card full [after BYTES]\", \"card readonly\","
-           " \"card remove after-writes N\", \"card cut after-writes N\", \"card faults clear\"";
+           " \"card remove after-writes N\", \"card cut after-writes N [recordings]\", \"card faults clear\"";
   return false;
 }
 
