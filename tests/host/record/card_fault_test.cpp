@@ -144,6 +144,25 @@ TEST_F(CardFault, ACardPulledOutDuringTheWrite) {
   expectCardFailedInOrder();
 }
 
+// A power cut tied to the recordings' writes: the travel log's writes in between are not counted,
+// and the folder matches in any case (the program writes "ch1", the card lists "CH1").
+TEST(CardCut, TiedToTheRecordingsItCountsOnlyTheirWrites) {
+  FileFaults f;
+  int cuts = 0;
+  f.cutPowerAfterWrites(2, [&cuts] { ++cuts; }, "/ch1/");
+  EXPECT_FALSE(f.countsTowardCut("/b/rootfs/mnt/log/log/0000000001,2026.06.01,08.00.46.log"));
+  EXPECT_TRUE(f.countsTowardCut("/b/rootfs/mnt/log/CH1/event/0000000001,2026.06.01,08.00.39.vdd"));
+  f.wrote(100, false);
+  f.wrote(100, true);
+  f.wrote(100, false);
+  EXPECT_EQ(cuts, 0);
+  f.wrote(100, true);
+  EXPECT_EQ(cuts, 1) << "cut right after the second write of a recording";
+  EXPECT_EQ(f.writes(), 4) << "every write is still counted as a card write";
+  f.clear();
+  EXPECT_TRUE(f.countsTowardCut("/b/rootfs/mnt/log/log/0000000001,2026.06.01,08.00.46.log"));
+}
+
 TEST(CameraFault, AnEncoderThatStopsForSixtySecondsFailsTheRecorder) {
   RecordHarness h(RECINGMODE_EVENT);
   h.start();
