@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <fstream>
 #include <regex>
 
 #include "board/host_tools.h"
@@ -95,6 +96,22 @@ TEST_F(BoardRunTest, ABoardKilledWhileItMountsItsCardLeavesNoMountBehind) {
     testing_board::removeBoardDir(dir);
   }
   EXPECT_GT(mounted, 0) << "no cut came after the card was mounted";
+}
+
+// A board killed in the very moment between starting the card's daemon and noting it leaves the
+// pid file empty: recorder-sim finds the daemon by its command line and still takes the mount down.
+TEST_F(BoardRunTest, AMountWhoseDaemonWasNeverNotedIsStillTakenDown) {
+  testing_board::SimProcess sim(RECORDER_SIM_PATH, dir, {"--speed", "2", "--hold-up", "0"}, "5 power off\n8 stop\n");
+  ASSERT_TRUE(sim.started());
+  ASSERT_TRUE(sim.waitForConsole("\"ZIDADORI1\", mounted through fusefat", 20));  // the board's line, not the runner's
+  std::ofstream(dir + "/card.fuse.pid", std::ios::trunc);  // what a kill right after its creation leaves
+  EXPECT_TRUE(sim.waitForConsole("the back-up capacitor is empty", 20));  // the power off at 5 s
+  testing_board::SimRun run = sim.stop();
+  std::string mountPoint = dir + "/rootfs/mnt/log";
+  bool left = sim::isHostMountPoint(mountPoint);
+  if (left) sim::runTool({"fusermount", "-u", "-z", mountPoint}, nullptr);
+  EXPECT_FALSE(left) << run.output;
+  EXPECT_NE(run.output.find("unmounted the card the board left mounted"), std::string::npos) << run.output;
 }
 
 TEST_F(BoardRunTest, ScenarioErrorsAreReportedBeforeAnythingRuns) {

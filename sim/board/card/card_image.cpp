@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "board/host_tools.h"
 
@@ -245,11 +246,36 @@ int fuseUnmount(const std::string& mountPoint, int pid, bool lazy) {
 
 namespace {
 
+// The card's FUSE daemon found among the PC's processes by its command line ("fusefat -f -o rw+
+// IMAGE MOUNTPOINT"), for a board killed before the pid file held it. False when none runs.
+bool findCardDaemon(const std::string& boardDir, int* pid, std::string* mountPoint) {
+  std::error_code ec;
+  std::string image = cardImagePath(absolutePath(boardDir));  // as the board names it to the daemon
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "cmdline");
+    std::vector<std::string> argv;
+    for (std::string arg; std::getline(in, arg, '\0');) argv.push_back(arg);
+    if (argv.size() < 2 || fs::path(argv[0]).filename() != "fusefat") continue;
+    if (argv[argv.size() - 2] != image) continue;
+    *pid = std::stoi(name);
+    *mountPoint = argv.back();
+    return true;
+  }
+  return false;
+}
+
 std::string unmountLeftCard(const std::string& boardDir, bool* stillMounted) {
   std::ifstream in(cardPidPath(boardDir));
   int pid = 0;
   std::string mountPoint;
-  if (!(in >> pid) || !std::getline(in >> std::ws, mountPoint)) return "";
+  // The pid file is written as soon as the daemon runs; a board killed in that very moment leaves
+  // it empty or missing, and the daemon is then found by its command line.
+  if (!(in >> pid) || !std::getline(in >> std::ws, mountPoint)) {
+    pid = 0;
+    if (!findCardDaemon(boardDir, &pid, &mountPoint)) return "";
+  }
   in.close();
   std::error_code ec;
   std::string done;
