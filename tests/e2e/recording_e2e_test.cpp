@@ -376,8 +376,10 @@ TEST_F(RecordingE2E, RecMod2RemovesTheOldestPairsAnnouncesOverwriteOnceAndRecord
 TEST_F(RecordingE2E, APowerCutDuringAnEventWriteClosesThePairThinnedWithinTheHoldUp) {
   // The capacitor of a writing board lasts 15 s, and the unmount is checked against that below;
   // the board is given 3 s more so that the pattern the program shows a second after the unmount
-  // still shows when a loaded PC brings the unmount close to the 15 s.
-  SimRun r = run("110 press rec\n112 power off\n140 stop\n", {"--hold-up", "18"});
+  // still shows when a loaded PC brings the unmount close to the 15 s. At half the other runs'
+  // speed: the supervisor gives the thinned write 10 simulated seconds, which at speed 20 are
+  // half a second of a sanitizer build sharing the PC with other runs.
+  SimRun r = run("110 press rec\n112 power off\n140 stop\n", {"--hold-up", "18", "--speed", "10"});
   std::string console = r.console();
   // The stop follows the end of the write: either through MSG_WRITE_END, or through the power
   // thread's next event (every 250 ms) when the supervisor takes it after the recording thread
