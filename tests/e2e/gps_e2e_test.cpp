@@ -35,22 +35,10 @@ size_t countOf(const std::string& text, const std::string& what) {
 }
 
 // Seconds since the epoch of the simulated wall time of a timeline line.
-double worldOf(const std::string& timelineLine) {
-  std::smatch m;
-  if (!std::regex_search(timelineLine, m, std::regex("\"time\":\"([0-9-]+) ([0-9:]+)\\.([0-9]+)\""))) return -1;
-  struct tm tm = {};
-  strptime((m[1].str() + " " + m[2].str()).c_str(), "%Y-%m-%d %H:%M:%S", &tm);
-  return static_cast<double>(timegm(&tm)) + std::stod("0." + m[3].str());
-}
+double worldOf(const std::string& timelineLine) { return testing_board::timelineStamp(timelineLine, "time"); }
 
 // The board's own clock of a timeline line ("board_time"), or -1 for a line without one.
-double boardTimeOf(const std::string& timelineLine) {
-  std::smatch m;
-  if (!std::regex_search(timelineLine, m, std::regex("\"board_time\":\"([0-9-]+) ([0-9:]+)\\.([0-9]+)\""))) return -1;
-  struct tm tm = {};
-  strptime((m[1].str() + " " + m[2].str()).c_str(), "%Y-%m-%d %H:%M:%S", &tm);
-  return static_cast<double>(timegm(&tm)) + std::stod("0." + m[3].str());
-}
+double boardTimeOf(const std::string& timelineLine) { return testing_board::timelineStamp(timelineLine, "board_time"); }
 
 class GpsE2E : public PreparedCardE2E {
  protected:

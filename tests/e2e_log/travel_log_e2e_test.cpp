@@ -167,17 +167,6 @@ class TravelLogEndToEnd : public ::testing::Test {
   vdr::CardImage card;
 };
 
-// The board's clock (local time, as the log's entries hold it) on a timeline line; -1 without it.
-int64_t boardSecondOf(const std::string& timelineLine) {
-  size_t at = timelineLine.find("\"board_time\":\"");
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-  if (at == std::string::npos ||
-      sscanf(timelineLine.c_str() + at + 14, "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6) {
-    return -1;
-  }
-  return vdr::utcOf(y, mo, d, h, mi, s);
-}
-
 // 75 minutes from 08:20 local time (23:20 UTC the day before), across 09:00, with the u-blox
 // receiver and a cold start of two minutes; a shock at 600 s; the supply cut for a moment at
 // 4260 s.
@@ -256,7 +245,8 @@ TEST_F(TravelLogEndToEnd, HourlyFilesOfCheckedSentencesOnTheCarsPath) {
   // a little late.)
   std::vector<std::string> shocks = r.events("shock");
   ASSERT_EQ(shocks.size(), 1u);
-  int64_t shockOnBoard = boardSecondOf(shocks[0]);
+  // The board's clock in local time, read as UTC: as the log's entries hold it.
+  auto shockOnBoard = static_cast<int64_t>(testing_board::timelineStamp(shocks[0], "board_time"));
   EXPECT_NEAR(static_cast<double>(shockOnBoard), static_cast<double>(startLocal + kShock), 10.0) << shocks[0];
   EXPECT_NEAR(static_cast<double>(peak->time), static_cast<double>(shockOnBoard), 3.5);
 

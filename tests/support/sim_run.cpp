@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -53,6 +54,17 @@ std::vector<std::string> SimRun::events(const std::string& event, const std::str
     out.push_back(line);
   }
   return out;
+}
+
+double timelineStamp(const std::string& timelineLine, const std::string& key) {
+  size_t at = timelineLine.find("\"" + key + "\":\"");
+  if (at == std::string::npos) return -1;
+  struct tm tm = {};
+  const char* text = timelineLine.c_str() + at + key.size() + 4;
+  const char* rest = strptime(text, "%Y-%m-%d %H:%M:%S", &tm);
+  if (rest == nullptr) return -1;
+  double fraction = *rest == '.' ? strtod(rest, nullptr) : 0;
+  return static_cast<double>(timegm(&tm)) + fraction;
 }
 
 std::string makeBoardDir(const std::string& name) {

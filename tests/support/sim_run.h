@@ -17,6 +17,10 @@ struct SimRun {
   std::vector<std::string> events(const std::string& event, const std::string& with = "") const;
 };
 
+// The stamp `key` ("time": the true time, "board_time": the board's clock) of a timeline line, as
+// seconds of its calendar time read as UTC; -1 for a line without it.
+double timelineStamp(const std::string& timelineLine, const std::string& key);
+
 // A fresh board directory under /tmp, removed by the caller with removeBoardDir.
 std::string makeBoardDir(const std::string& name);
 void removeBoardDir(const std::string& dir);
